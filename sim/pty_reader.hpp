@@ -1,0 +1,99 @@
+// A reader on the far side of a pseudo-terminal.
+//
+// The host opens path() like any serial node. A serving thread decodes the host's requests and
+// answers each with an Action: the next scripted one if any, otherwise the handler's.
+//
+//   uhfsim::PtyReader reader;
+//   reader.script(uhfsim::Action::reply(5, 0, 0).delayed(300));
+//   RS232_InitPort_Path(reader.path().c_str(), 9600);
+//   ...
+//   reader.wait_for_requests(1, 2s);
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/action.hpp"
+#include "sim/wire.hpp"
+
+namespace uhfsim {
+
+class PtyReader {
+public:
+    using Handler = std::function<Action(const Request&)>;
+
+    // Opens the pseudo-terminal and starts serving. Throws std::system_error on failure.
+    PtyReader();
+    ~PtyReader();
+    PtyReader(const PtyReader&) = delete;
+    PtyReader& operator=(const PtyReader&) = delete;
+
+    // The slave node for the host to open.
+    const std::string& path() const { return path_; }
+
+    // Status 0, no data, address and command echoed.
+    static Action default_reply(const Request& req);
+
+    // Runs on the serving thread, without the lock held; it may call this object's accessors.
+    void set_handler(Handler handler);
+    // Each request takes the oldest scripted action before the handler is asked.
+    void script(Action action);
+    void script_many(std::vector<Action> actions);
+    std::size_t scripts_left() const;
+
+    std::vector<Request> requests() const;
+    std::vector<std::string> malformed() const;
+    void clear_log();
+
+    bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const;
+    // True once everything queued so far, delays included, has been written.
+    bool wait_idle(std::chrono::milliseconds timeout) const;
+
+    // Written as soon as possible, ahead of any queued reply that is still waiting out its delay.
+    void send_now(std::vector<std::uint8_t> bytes);
+    // Paces written bytes at this line speed, 10 bits a byte; 0 writes as fast as possible.
+    void set_baud(unsigned baud) { baud_.store(baud); }
+
+    // Stops serving; the pseudo-terminal stays open until destruction. Idempotent.
+    void stop();
+
+private:
+    struct Outgoing {
+        std::vector<std::uint8_t> bytes;
+        int delay_ms = 0;
+        std::size_t sent = 0;
+    };
+
+    void serve();
+    void wake() const;
+    void answer(const Request& req, std::deque<Outgoing>& queue);
+
+    int master_ = -1;
+    int slave_ = -1;  // held for our whole life so the master never sees a hang-up
+    int wake_fd_ = -1;
+    std::string path_;
+    std::atomic<unsigned> baud_{0};
+    std::atomic<bool> stopping_{false};
+
+    mutable std::mutex mu_;
+    mutable std::condition_variable changed_;
+    Handler handler_;
+    std::deque<Action> scripts_;
+    std::vector<std::uint8_t> urgent_;
+    std::vector<Request> requests_;
+    std::vector<std::string> malformed_;
+    bool busy_ = false;
+
+    std::thread thread_;
+};
+
+}  // namespace uhfsim
