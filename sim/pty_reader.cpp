@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <exception>
+#include <deque>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -33,7 +33,7 @@ void close_fd(int& fd) {
 
 }  // namespace
 
-PtyReader::PtyReader() : handler_(&PtyReader::default_reply) {
+PtyReader::PtyReader() {
     try {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0) throw_errno("posix_openpt");
@@ -91,52 +91,10 @@ void PtyReader::wake() const {
     [[maybe_unused]] ssize_t n = ::write(wake_fd_, &one, sizeof one);
 }
 
-Action PtyReader::default_reply(const Request& req) { return Action::reply(req.addr, req.cmd, 0); }
-
-void PtyReader::set_handler(Handler handler) {
-    std::lock_guard lock(mu_);
-    handler_ = std::move(handler);
-}
-
-void PtyReader::script(Action action) {
-    std::lock_guard lock(mu_);
-    scripts_.push_back(std::move(action));
-}
-
-void PtyReader::script_many(std::vector<Action> actions) {
-    std::lock_guard lock(mu_);
-    for (Action& a : actions) scripts_.push_back(std::move(a));
-}
-
-std::size_t PtyReader::scripts_left() const {
-    std::lock_guard lock(mu_);
-    return scripts_.size();
-}
-
-std::vector<Request> PtyReader::requests() const {
-    std::lock_guard lock(mu_);
-    return requests_;
-}
-
-std::vector<std::string> PtyReader::malformed() const {
-    std::lock_guard lock(mu_);
-    return malformed_;
-}
-
-void PtyReader::clear_log() {
-    std::lock_guard lock(mu_);
-    requests_.clear();
-    malformed_.clear();
-}
-
-bool PtyReader::wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mu_);
-    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
-}
-
 bool PtyReader::wait_idle(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mu_);
-    return changed_.wait_for(lock, timeout, [&] { return !busy_ && urgent_.empty(); });
+    return changed_.wait_for(lock, timeout,
+                             [&] { return stopping_.load() || (!busy_ && urgent_.empty()); });
 }
 
 void PtyReader::send_now(std::vector<std::uint8_t> bytes) {
@@ -145,32 +103,6 @@ void PtyReader::send_now(std::vector<std::uint8_t> bytes) {
         urgent_.insert(urgent_.end(), bytes.begin(), bytes.end());
     }
     wake();
-}
-
-void PtyReader::answer(const Request& req, std::deque<Outgoing>& queue) {
-    Handler handler;
-    std::optional<Action> action;
-    {
-        std::lock_guard lock(mu_);
-        requests_.push_back(req);
-        if (!scripts_.empty()) {
-            action = std::move(scripts_.front());
-            scripts_.pop_front();
-        } else {
-            handler = handler_;
-        }
-    }
-    changed_.notify_all();
-    if (!action && handler) {
-        try {
-            action = handler(req);
-        } catch (const std::exception& e) {
-            std::lock_guard lock(mu_);
-            malformed_.push_back(std::string("handler failed: ") + e.what());
-        }
-    }
-    if (!action) return;
-    for (Chunk& c : action->chunks()) queue.push_back({std::move(c.bytes), c.delay_ms, 0});
 }
 
 // One loop turn: take new urgent bytes, write what is due, then sleep in ppoll() until the next
@@ -192,6 +124,7 @@ void PtyReader::serve() {
             if (!urgent_.empty()) {
                 urgent.push_back({std::move(urgent_), 0, 0});
                 urgent_.clear();
+                busy_ = true;  // so wait_idle() never sees the bytes in neither place
             }
         }
 
@@ -279,14 +212,21 @@ void PtyReader::serve() {
             const ssize_t r = ::read(master_, buf.data(), buf.size());
             for (ssize_t i = 0; i < r; ++i) {
                 switch (decoder.feed(buf[static_cast<std::size_t>(i)])) {
-                case RequestDecoder::Status::request:
-                    answer(decoder.request(), queue);
-                    break;
-                case RequestDecoder::Status::malformed: {
-                    std::lock_guard lock(mu_);
-                    malformed_.push_back(decoder.reason());
+                case RequestDecoder::Status::request: {
+                    {
+                        // Busy before the request becomes visible: a test that saw it arrive
+                        // must not find us idle before its answer is queued.
+                        std::lock_guard lock(mu_);
+                        busy_ = true;
+                    }
+                    std::optional<Action> action = responder_.respond(decoder.request());
+                    if (!action) break;
+                    for (Chunk& c : action->chunks()) queue.push_back({std::move(c.bytes), c.delay_ms, 0});
                     break;
                 }
+                case RequestDecoder::Status::malformed:
+                    responder_.note_malformed(decoder.reason());
+                    break;
                 case RequestDecoder::Status::incomplete:
                     break;
                 }

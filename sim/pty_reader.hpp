@@ -15,21 +15,21 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sim/action.hpp"
+#include "sim/responder.hpp"
 #include "sim/wire.hpp"
 
 namespace uhfsim {
 
 class PtyReader {
 public:
-    using Handler = std::function<Action(const Request&)>;
+    using Handler = Responder::Handler;
 
     // Opens the pseudo-terminal and starts serving. Throws std::system_error on failure.
     PtyReader();
@@ -40,21 +40,20 @@ public:
     // The slave node for the host to open.
     const std::string& path() const { return path_; }
 
-    // Status 0, no data, address and command echoed.
-    static Action default_reply(const Request& req);
+    static Action default_reply(const Request& req) { return Responder::default_reply(req); }
 
-    // Runs on the serving thread, without the lock held; it may call this object's accessors.
-    void set_handler(Handler handler);
-    // Each request takes the oldest scripted action before the handler is asked.
-    void script(Action action);
-    void script_many(std::vector<Action> actions);
-    std::size_t scripts_left() const;
+    // The handler runs on the serving thread; it may call this object's accessors.
+    void set_handler(Handler handler) { responder_.set_handler(std::move(handler)); }
+    void script(Action action) { responder_.script(std::move(action)); }
+    void script_many(std::vector<Action> actions) { responder_.script_many(std::move(actions)); }
+    std::size_t scripts_left() const { return responder_.scripts_left(); }
 
-    std::vector<Request> requests() const;
-    std::vector<std::string> malformed() const;
-    void clear_log();
-
-    bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const;
+    std::vector<Request> requests() const { return responder_.requests(); }
+    std::vector<std::string> malformed() const { return responder_.malformed(); }
+    void clear_log() { responder_.clear_log(); }
+    bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const {
+        return responder_.wait_for_requests(n, timeout);
+    }
     // True once everything queued so far, delays included, has been written.
     bool wait_idle(std::chrono::milliseconds timeout) const;
 
@@ -75,7 +74,6 @@ private:
 
     void serve();
     void wake() const;
-    void answer(const Request& req, std::deque<Outgoing>& queue);
 
     int master_ = -1;
     int slave_ = -1;  // held for our whole life so the master never sees a hang-up
@@ -84,13 +82,11 @@ private:
     std::atomic<unsigned> baud_{0};
     std::atomic<bool> stopping_{false};
 
-    mutable std::mutex mu_;
+    Responder responder_;
+
+    mutable std::mutex mu_;  // guards urgent_ and busy_
     mutable std::condition_variable changed_;
-    Handler handler_;
-    std::deque<Action> scripts_;
     std::vector<std::uint8_t> urgent_;
-    std::vector<Request> requests_;
-    std::vector<std::string> malformed_;
     bool busy_ = false;
 
     std::thread thread_;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 
 #include "sim_test_util.hpp"
 
@@ -119,6 +120,28 @@ TEST(PtyReaderLife, ServesAcrossReopenAndReportsMalformed) {
     EXPECT_EQ(again.read(kReply.size(), 2s), kReply);
     ASSERT_TRUE(reader.wait_for_requests(2, 2s));
     EXPECT_EQ(reader.malformed(), (std::vector<std::string>{"garbage before start pair", "bad checksum"}));
+}
+
+TEST(PtyReaderLife, ScriptsComeBeforeHandlerAndThrowingHandlerIsReported) {
+    PtyReader reader;
+    reader.set_handler([](const uhfsim::Request& req) {
+        if (req.data.empty()) throw std::runtime_error("no data");
+        return Action::reply(req.addr, req.cmd, 7, req.data);
+    });
+    reader.script(Action::reply(5, 2, 1));
+    Host host(reader.path());
+    const auto with_data = uhfsim::encode_request(5, 2, bytes("10 AA"));
+
+    host.write_all(with_data);
+    EXPECT_EQ(host.read(10, 2s), uhfsim::encode_reply({5, 2, 1, {}}));
+    host.write_all(with_data);
+    const auto echoed = uhfsim::encode_reply({5, 2, 7, bytes("10 AA")});
+    EXPECT_EQ(host.read(echoed.size(), 2s), echoed);
+    host.write_all(kRequest);
+    ASSERT_TRUE(reader.wait_for_requests(3, 2s));
+    EXPECT_TRUE(reader.wait_idle(2s));
+    EXPECT_EQ(reader.malformed(), (std::vector<std::string>{"handler failed: no data"}));
+    EXPECT_EQ(reader.scripts_left(), 0u);
 }
 
 TEST(PtyReaderLife, StopIsPromptDuringLongDelay) {
