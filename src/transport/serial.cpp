@@ -194,7 +194,8 @@ Outcome exchange() {
     if (f.have_address) pc_id_buf = f.address;
     if (f.have_command) IcCmd_buf = f.command;
     if (f.have_status) ErrorCode = f.status;
-    if (f.have_length) BlkBLength = f.length;
+    // An announced length past the reply area is never left where a caller could index with it.
+    if (f.have_length) BlkBLength = f.length <= kReplyCapacity ? f.length : 0;
     if (o.code == 0) zero_reply_tail(f.length);
     return o;
 }

@@ -273,7 +273,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, LineSpeed,
                          testing::Values(SpeedRow{9600, B9600}, SpeedRow{19200, B19200},
                                          SpeedRow{38400, B38400}, SpeedRow{57600, B57600},
                                          SpeedRow{115200, B115200}, SpeedRow{4800, B9600},
-                                         SpeedRow{0, B9600}));
+                                         SpeedRow{0, B9600}),
+                         [](const auto &info) { return "Baud" + std::to_string(info.param.baud); });
 
 // ---- The byte-level functions ----
 
