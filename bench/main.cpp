@@ -1,0 +1,64 @@
+// The benchmark runner: measures every row with its limit in the same run, prints one table.
+//
+//   uhf_bench           the full run (about a minute)
+//   uhf_bench --quick   a few samples per row, to prove the rows run; the figures mean nothing
+//   uhf_bench --only G  one group of rows, e.g. under strace or perf
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "bench/rows.hpp"
+
+namespace {
+
+void print_conditions(bool quick) {
+    char when[64] = "";
+    const time_t now = time(nullptr);
+    tm utc{};
+    gmtime_r(&now, &utc);
+    strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", &utc);
+    double load[3] = {0, 0, 0};
+    const int have_load = getloadavg(load, 3);
+    utsname u{};
+    uname(&u);
+    std::printf("uhfreader benchmarks%s: %s, %ld cores, load %.2f %.2f %.2f, %s %s\n",
+                quick ? " (quick mode: figures not meaningful)" : "", when, sysconf(_SC_NPROCESSORS_ONLN),
+                have_load == 3 ? load[0] : -1.0, have_load == 3 ? load[1] : -1.0,
+                have_load == 3 ? load[2] : -1.0, u.sysname, u.release);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    uhfbench::Options opt;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            opt.quick = true;
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            opt.only = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: %s [--quick] [--only pty|line|wait|link|codec|usb]\n", argv[0]);
+            return 2;
+        }
+    }
+    try {
+        // Forked before anything else runs, so the reader's process starts from a quiet copy.
+        uhfbench::RemoteReader reader;
+        std::vector<uhfbench::Row> rows = uhfbench::serial_rows(reader, opt);
+        if (opt.wants("codec"))
+            for (uhfbench::Row &r : uhfbench::codec_rows(opt)) rows.push_back(std::move(r));
+        print_conditions(opt.quick);
+        uhfbench::print_table(stdout, rows);
+        // A failed exchange is a fault rather than a slow figure: it fails the run, quick or not.
+        for (const uhfbench::Row &r : rows)
+            if (r.note.find("FAILED") != std::string::npos) return 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "uhf_bench: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
