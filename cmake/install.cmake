@@ -1,0 +1,108 @@
+# What `cmake --install` puts where, and how other build systems find it afterwards.
+#
+#   lib/libuhfreader.so.1.x.y (+ .so.1, .so)   shared library, SONAME libuhfreader.so.1
+#   lib/libuhfreader.a                          static library
+#   include/uhfreader.h
+#   bin/uhfctl, bin/uhfsim                      when the tools are built
+#   lib/pkgconfig/uhfreader.pc                  pkg-config (libusb-1.0 a private requirement)
+#   lib/cmake/uhfreader/                        find_package(uhfreader) -> uhfreader::uhfreader
+#   <udev rules dir>/60-uhfreader.rules         USB access without root
+#   share/doc/uhfreader/examples/               the C examples' sources
+#   <UHF_PYTHON_SITEDIR>/uhfreader/             the Python binding, when that option is set
+#
+# Every destination except the udev directory is relative, so `cmake --install --prefix DIR`
+# and DESTDIR both relocate the whole tree, pkg-config and CMake package files included.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(UHF_UDEV_RULES_DIR "" CACHE STRING
+  "Where the udev rule goes; empty chooses by the install prefix at install time")
+set(UHF_PYTHON_SITEDIR "" CACHE PATH
+  "Directory on the Python path to install the uhfreader package into; empty skips it")
+
+set(UHF_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/uhfreader)
+
+set_target_properties(uhfreader_static PROPERTIES EXPORT_NAME uhfreader_static)
+install(TARGETS uhfreader uhfreader_static
+  EXPORT uhfreaderTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+          NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/uhfreader.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+
+# The tools are optional to this file: they install when their targets exist. A tool linked to
+# the shared library finds it beside itself wherever the tree was installed.
+foreach(tool uhfctl uhfsim)
+  if(TARGET ${tool})
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  endif()
+endforeach()
+
+install(EXPORT uhfreaderTargets
+  NAMESPACE uhfreader::
+  DESTINATION ${UHF_CMAKE_PACKAGE_DIR} COMPONENT development)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/uhfreaderConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/uhfreaderConfig.cmake
+  INSTALL_DESTINATION ${UHF_CMAKE_PACKAGE_DIR})
+# Same major version, same ABI: the SONAME carries only the major number.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/uhfreaderConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/uhfreaderConfig.cmake
+              ${PROJECT_BINARY_DIR}/uhfreaderConfigVersion.cmake
+  DESTINATION ${UHF_CMAKE_PACKAGE_DIR} COMPONENT development)
+
+# pkg-config: paths relative to the .pc file itself, so the file stays right after --prefix.
+file(RELATIVE_PATH _uhf_pc_up "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+string(REGEX REPLACE "/$" "" _uhf_pc_up "${_uhf_pc_up}")
+set(PC_PREFIX "\${pcfiledir}/${_uhf_pc_up}")
+set(PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+set(PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/uhfreader.pc.in ${PROJECT_BINARY_DIR}/uhfreader.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/uhfreader.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# udev reads rules only from its own directories, so a prefix under /usr gets the system's
+# directory (/usr/local: the administrator's /etc/udev/rules.d) and any other prefix keeps the
+# rule inside itself. Decided at install time, because --prefix may differ from the configured one;
+# file(INSTALL) adds DESTDIR itself.
+install(CODE "
+  set(_uhf_udev \"${UHF_UDEV_RULES_DIR}\")
+  if(_uhf_udev STREQUAL \"\")
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+      set(_uhf_udev /usr/lib/udev/rules.d)
+    elseif(CMAKE_INSTALL_PREFIX STREQUAL \"/usr/local\")
+      set(_uhf_udev /etc/udev/rules.d)
+    else()
+      set(_uhf_udev \"\${CMAKE_INSTALL_PREFIX}/lib/udev/rules.d\")
+    endif()
+  elseif(NOT IS_ABSOLUTE \"\${_uhf_udev}\")
+    set(_uhf_udev \"\${CMAKE_INSTALL_PREFIX}/\${_uhf_udev}\")
+  endif()
+  file(INSTALL DESTINATION \"\${_uhf_udev}\" TYPE FILE
+       FILES \"${PROJECT_SOURCE_DIR}/udev/60-uhfreader.rules\")
+" COMPONENT runtime)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development
+  FILES_MATCHING PATTERN "*.c")
+
+# The Python package loads the library by the path written here at install time, so it works
+# without the library directory being on the loader's path.
+if(UHF_PYTHON_SITEDIR)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/uhfreader
+    DESTINATION ${UHF_PYTHON_SITEDIR} COMPONENT python
+    PATTERN "__pycache__" EXCLUDE)
+  install(CODE "
+    set(_uhf_site \"${UHF_PYTHON_SITEDIR}\")
+    if(NOT IS_ABSOLUTE \"\${_uhf_site}\")
+      set(_uhf_site \"\${CMAKE_INSTALL_PREFIX}/\${_uhf_site}\")
+    endif()
+    set(_uhf_lib \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libuhfreader.so.${PROJECT_VERSION_MAJOR}\")
+    file(WRITE \"\$ENV{DESTDIR}\${_uhf_site}/uhfreader/_installed.py\"
+         \"# Written by cmake --install.\\nLIBRARY = \\\"\${_uhf_lib}\\\"\\n\")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_uhf_site}/uhfreader/_installed.py\")
+  " COMPONENT python)
+endif()

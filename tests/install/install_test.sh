@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix, checks what landed where, then builds an outside C
+# program against it twice (pkg-config; find_package, shared and static) and runs each build
+# against the virtual reader.
+#
+#   install_test.sh BUILD_DIR WORK_DIR C_COMPILER "EXTRA_FLAGS" [TOOL...]
+set -euo pipefail
+build=$1 work=$2 cc=$3 extra=$4
+shift 4
+tools=("$@")
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../examples/reader_session.sh"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -rf "$work"
+mkdir -p "$work"
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+
+libdir=$(dirname "$(find "$prefix" -name 'libuhfreader.so.*.*.*' | head -n1)")
+[[ -d $libdir ]] || fail "no versioned shared library under $prefix"
+real=$(basename "$(readlink -f "$libdir/libuhfreader.so")")
+[[ $real =~ ^libuhfreader\.so\.1\.[0-9]+\.[0-9]+$ ]] || fail "libuhfreader.so points at $real"
+[[ $(readlink "$libdir/libuhfreader.so.1") == "$real" ]] || fail "libuhfreader.so.1 is not a link to $real"
+soname=$(objdump -p "$libdir/$real" | awk '$1 == "SONAME" { print $2 }')
+[[ $soname == libuhfreader.so.1 ]] || fail "SONAME is '$soname'"
+for f in "$libdir/libuhfreader.a" "$prefix/include/uhfreader.h" \
+         "$libdir/pkgconfig/uhfreader.pc" "$libdir/cmake/uhfreader/uhfreaderConfig.cmake" \
+         "$prefix/lib/udev/rules.d/60-uhfreader.rules"; do
+    [[ -f $f ]] || fail "missing $f"
+done
+for t in "${tools[@]}"; do
+    [[ -x $prefix/bin/$t ]] || fail "missing $prefix/bin/$t"
+    "$prefix/bin/$t" --help >/dev/null 2>&1 || fail "installed $t --help does not run"
+done
+
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+[[ $(pkg-config --modversion uhfreader) == 1.* ]] || fail "pkg-config version"
+pkg-config --print-requires-private uhfreader | grep -qx 'libusb-1.0' \
+    || fail "libusb-1.0 is not a private requirement"
+if pkg-config --print-requires uhfreader | grep -q .; then fail "public requirements leak"; fi
+# shellcheck disable=SC2086,SC2046
+"$cc" $extra -o "$work/consumer_pc" "$here/consumer/consumer.c" \
+    $(pkg-config --cflags --libs uhfreader) -Wl,-rpath,"$libdir"
+
+cmake -S "$here/consumer" -B "$work/consumer_cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$extra" -DCMAKE_EXE_LINKER_FLAGS="$extra" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/consumer_cmake.log"
+cmake --build "$work/consumer_cmake" >>"$work/consumer_cmake.log"
+
+start_reader "$work/reader"
+expected="info 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15"
+for exe in "$work/consumer_pc" "$work/consumer_cmake/consumer" "$work/consumer_cmake/consumer_static"; do
+    out=$("$exe" "$work/reader") || fail "$exe exited with $?"
+    echo "$exe: $out"
+    [[ $out == info* ]] || fail "$exe printed '$out'"
+    if [[ $UHF_SIM == *stand_in_reader ]]; then
+        [[ $out == "$expected" ]] || fail "$exe printed '$out'"
+    fi
+done
+ldd "$work/consumer_cmake/consumer_static" | grep -q libuhfreader && fail "static consumer loads the shared library"
+
+# A packager's staged install into /usr: everything, the udev rule included, stays under DESTDIR.
+DESTDIR=$work/stage cmake --install "$build" --prefix /usr >"$work/stage.log"
+[[ -f $work/stage/usr/lib/udev/rules.d/60-uhfreader.rules ]] || fail "staged udev rule missing"
+echo "install test passed"
