@@ -270,6 +270,9 @@ Call parse_row_args(const CommandRow& row, const std::vector<std::string>& args)
             ++nb;
         }
     }
+    // The library refuses this before sending and returns 4, which reads like a status byte.
+    if (row.code == 0x04 && call.ints[0] > 7)
+        usage_error("ALARM: the library refuses a first argument above 7 and sends nothing (result 4)");
     g_out.fill(0);
     call.out = g_out.data();
     return call;
