@@ -208,6 +208,58 @@ INSTANTIATE_TEST_SUITE_P(
                     ReaderCase{"silent", plan_of(64, 0, 0, true), 16}),
     [](const testing::TestParamInfo<ReaderCase> &i) { return std::string(i.param.name); });
 
+struct LineCase {
+    const char *name;
+    std::string line;
+    bool parses;
+};
+
+void PrintTo(const LineCase &c, std::ostream *os) { *os << c.name; }
+
+class RowLine : public testing::TestWithParam<LineCase> {};
+
+// Rows from the USB runner cross a pipe as text; a row that does not survive the trip would
+// show another row's figures or none.
+TEST_P(RowLine, ParsesOnlyWholeRows) {
+    Row r;
+    EXPECT_EQ(row_from_line(GetParam().line, r), GetParam().parses);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Text, RowLine,
+    testing::Values(LineCase{"whole", "USB exchange 0/0\t600\t1e-4\t2e-4\t9e-5\t0\t0\traw\tnote", true},
+                    LineCase{"empty_kind_and_note", "x\t1\t1\t1\t0\t0\t0\t\t", true},
+                    LineCase{"field_missing", "x\t1\t1\t1\t0\t0\t0\traw", false},
+                    LineCase{"field_extra", "x\t1\t1\t1\t0\t0\t0\traw\tnote\tmore", false},
+                    LineCase{"number_with_junk", "x\t1\t1ms\t1\t0\t0\t0\traw\tnote", false},
+                    LineCase{"no_name", "\t1\t1\t1\t0\t0\t0\traw\tnote", false},
+                    LineCase{"empty", "", false}),
+    [](const testing::TestParamInfo<LineCase> &i) { return std::string(i.param.name); });
+
+TEST(RowLine, KeepsEveryFieldThroughTheTrip) {
+    Row in;
+    in.name = "USB exchange\t16/64";  // a tab in text must not shift the fields
+    in.samples = 600;
+    in.median = 123.456789e-6;
+    in.p99 = 1.5e-3;
+    in.limit = 100e-6;
+    in.limit_kind = "raw libusb round trip";
+    in.goal_ratio = 1.5;
+    in.goal_abs = 1e-3;
+    in.note = "+23 us per exchange; 24-byte frame in 1 piece";
+    Row out;
+    ASSERT_TRUE(row_from_line(row_to_line(in), out));
+    EXPECT_EQ(out.name, "USB exchange 16/64");
+    EXPECT_EQ(out.samples, in.samples);
+    EXPECT_DOUBLE_EQ(out.median, in.median);
+    EXPECT_DOUBLE_EQ(out.p99, in.p99);
+    EXPECT_DOUBLE_EQ(out.limit, in.limit);
+    EXPECT_EQ(out.limit_kind, in.limit_kind);
+    EXPECT_DOUBLE_EQ(out.goal_ratio, in.goal_ratio);
+    EXPECT_DOUBLE_EQ(out.goal_abs, in.goal_abs);
+    EXPECT_EQ(out.note, in.note);
+}
+
 TEST(RemoteReaderPattern, CarriesDoubledBytes) {
     // Without a 0x10 among the data the doubling path would never be measured.
     const std::vector<std::uint8_t> reply = reply_pattern(2048);

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "bench/rows.hpp"
 
@@ -29,6 +31,39 @@ void print_conditions(bool quick) {
                 quick ? " (quick mode: figures not meaningful)" : "", when, sysconf(_SC_NPROCESSORS_ONLN),
                 have_load == 3 ? load[0] : -1.0, have_load == 3 ? load[1] : -1.0,
                 have_load == 3 ? load[2] : -1.0, u.sysname, u.release);
+}
+
+// The USB rows come from their own process, started under the emulated bus's preload.
+std::vector<uhfbench::Row> usb_rows(const uhfbench::Options &opt) {
+    uhfbench::Row missing;
+    missing.name = "USB exchange";
+#if defined(UHF_BENCH_USB) && defined(UHF_UMOCKDEV_WRAPPER)
+    const std::string wrapper = UHF_UMOCKDEV_WRAPPER;
+    if (wrapper.empty()) {
+        missing.note = "not measured: umockdev-wrapper not found";
+        return {missing};
+    }
+    const std::string cmd = "'" + wrapper + "' '" UHF_BENCH_USB "'" + (opt.quick ? " --quick" : "");
+    std::vector<uhfbench::Row> rows;
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+        char line[1024];
+        while (std::fgets(line, sizeof line, p) != nullptr) {
+            std::string s(line);
+            if (!s.empty() && s.back() == '\n') s.pop_back();
+            uhfbench::Row r;
+            if (s.rfind("ROW\t", 0) == 0 && uhfbench::row_from_line(s.substr(4), r)) rows.push_back(r);
+        }
+        const int status = pclose(p);
+        if (status != 0 && rows.empty()) missing.note = "not measured: the USB runner failed";
+    }
+    if (rows.empty() && missing.note.empty()) missing.note = "not measured: the USB runner printed no rows";
+    if (rows.empty()) rows.push_back(missing);
+    return rows;
+#else
+    (void)opt;
+    missing.note = "not measured: built without the emulated USB device (umockdev)";
+    return {missing};
+#endif
 }
 
 }  // namespace
@@ -51,6 +86,8 @@ int main(int argc, char **argv) {
         std::vector<uhfbench::Row> rows = uhfbench::serial_rows(reader, opt);
         if (opt.wants("codec"))
             for (uhfbench::Row &r : uhfbench::codec_rows(opt)) rows.push_back(std::move(r));
+        if (opt.wants("usb"))
+            for (uhfbench::Row &r : usb_rows(opt)) rows.push_back(std::move(r));
         print_conditions(opt.quick);
         uhfbench::print_table(stdout, rows);
         // A failed exchange is a fault rather than a slow figure: it fails the run, quick or not.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <sstream>
 
 namespace uhfbench {
 
@@ -80,6 +82,47 @@ void print_table(std::FILE *out, const std::vector<Row> &rows) {
                      goal_text(r).c_str(), r.verdict().c_str(), r.note.empty() ? "" : "  ",
                      r.note.c_str());
     }
+}
+
+namespace {
+
+std::string clean(std::string s) {
+    for (char &c : s)
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return s;
+}
+
+}  // namespace
+
+std::string row_to_line(const Row &r) {
+    char nums[160];
+    std::snprintf(nums, sizeof nums, "%zu\t%.9g\t%.9g\t%.9g\t%.9g\t%.9g", r.samples, r.median, r.p99,
+                  r.limit, r.goal_ratio, r.goal_abs);
+    return clean(r.name) + "\t" + nums + "\t" + clean(r.limit_kind) + "\t" + clean(r.note);
+}
+
+bool row_from_line(const std::string &line, Row &r) {
+    std::vector<std::string> f;
+    std::stringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
+    if (line.ends_with('\t')) f.emplace_back();
+    if (f.size() != 9 || f[0].empty()) return false;
+    auto number = [](const std::string &s, double &out) {
+        char *end = nullptr;
+        out = std::strtod(s.c_str(), &end);
+        return !s.empty() && end != nullptr && *end == '\0';
+    };
+    Row parsed;
+    parsed.name = f[0];
+    double samples = 0;
+    if (!number(f[1], samples) || samples < 0 || !number(f[2], parsed.median) || !number(f[3], parsed.p99) ||
+        !number(f[4], parsed.limit) || !number(f[5], parsed.goal_ratio) || !number(f[6], parsed.goal_abs))
+        return false;
+    parsed.samples = static_cast<std::size_t>(samples);
+    parsed.limit_kind = f[7];
+    parsed.note = f[8];
+    r = parsed;
+    return true;
 }
 
 }  // namespace uhfbench

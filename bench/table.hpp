@@ -36,4 +36,9 @@ std::string format_time(double seconds);
 
 void print_table(std::FILE *out, const std::vector<Row> &rows);
 
+// One row as a tab-separated line and back, for rows measured by another process (the USB
+// rows run under the emulated bus's preload). Tabs and newlines in text fields become spaces.
+std::string row_to_line(const Row &r);
+bool row_from_line(const std::string &line, Row &r);
+
 }  // namespace uhfbench
