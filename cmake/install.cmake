@@ -87,7 +87,7 @@ install(CODE "
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development
-  FILES_MATCHING PATTERN "*.c")
+  FILES_MATCHING PATTERN "*.c" PATTERN "*.h")
 
 # The Python package loads the library by the path written here at install time, so it works
 # without the library directory being on the loader's path.

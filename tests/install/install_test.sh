@@ -50,14 +50,10 @@ cmake -S "$here/consumer" -B "$work/consumer_cmake" -DCMAKE_PREFIX_PATH="$prefix
 cmake --build "$work/consumer_cmake" >>"$work/consumer_cmake.log"
 
 start_reader "$work/reader"
-expected="info 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15"
 for exe in "$work/consumer_pc" "$work/consumer_cmake/consumer" "$work/consumer_cmake/consumer_static"; do
     out=$("$exe" "$work/reader") || fail "$exe exited with $?"
     echo "$exe: $out"
-    [[ $out == info* ]] || fail "$exe printed '$out'"
-    if [[ $UHF_SIM == *stand_in_reader ]]; then
-        [[ $out == "$expected" ]] || fail "$exe printed '$out'"
-    fi
+    [[ $out =~ ^info(\ [0-9A-F]{2}){22}$ ]] || fail "$exe printed '$out'"
 done
 ldd "$work/consumer_cmake/consumer_static" | grep -q libuhfreader && fail "static consumer loads the shared library"
 
