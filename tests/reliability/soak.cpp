@@ -1,0 +1,316 @@
+#include "soak.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "uhfreader.h"
+
+namespace uhfsoak {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+using uhfsim::Action;
+using uhfsim::Reply;
+
+constexpr std::uint8_t kDle = 0x10;
+constexpr int kAnyCode = -2;  // any non-zero documented pair will do
+constexpr int kKeep = -1;     // IcRetCode stays as the exchange left it at its start (0)
+
+// The documented outcomes of one exchange on each transport (sending included, since the
+// pseudo-terminal or device may refuse a write).
+struct Pair {
+    int code, detail;
+};
+constexpr Pair kSerialPairs[] = {
+    {0, 0},     {225, 101}, {226, 101}, {227, 102}, {228, 103}, {229, 103}, {230, 105},
+    {231, 107}, {232, 101}, {233, 101}, {234, 109}, {235, 110}, {236, 111}, {237, 112},
+    {238, 111}, {239, 112}, {240, 112}, {241, 113}, {241, 114}, {242, 115}, {243, 116},
+    {244, 117}, {245, 118}, {246, 117}, {247, 118}, {253, kKeep}, {254, kKeep}};
+constexpr Pair kUsbPairs[] = {
+    {0, 0},     {1, kKeep},  {235, 108}, {235, 110}, {236, 111}, {237, 112}, {238, 111},
+    {239, 112}, {240, 112}, {241, 113}, {241, 114}, {242, 115}, {243, 116}, {244, 117},
+    {245, 118}, {246, 117}, {247, 118}, {253, kKeep}};
+
+bool documented(Transport t, int code, int detail) {
+    auto match = [&](const Pair &p) {
+        return p.code == code && (p.detail == kKeep ? detail == 0 : p.detail == detail);
+    };
+    return t == Transport::serial ? std::any_of(std::begin(kSerialPairs), std::end(kSerialPairs), match)
+                                  : std::any_of(std::begin(kUsbPairs), std::end(kUsbPairs), match);
+}
+
+// Data that often holds 0x10, so doubling is exercised everywhere.
+Bytes random_bytes(Rng &rng, std::size_t n) {
+    Bytes b(n);
+    for (auto &x : b) x = rng.chance(125) ? kDle : rng.byte();
+    return b;
+}
+
+std::uint8_t other_than(Rng &rng, std::uint8_t a, std::uint8_t b) {
+    std::uint8_t v;
+    do v = rng.byte();
+    while (v == a || v == b);
+    return v;
+}
+
+// Wire offsets of the bytes one may change without touching the frame's structure: the
+// address, status, data and checksum bytes that are not 0x10 (a changed 0x10 would change
+// the doubling, a changed length the frame's extent). A change there is caught by the checksum.
+std::vector<std::size_t> corruptible(const Bytes &wire) {
+    std::vector<std::size_t> out;
+    std::size_t field = 0;
+    for (std::size_t i = 2; i + 2 < wire.size(); ++field) {
+        const bool doubled = wire[i] == kDle;
+        if (!doubled && field != 1 && field != 3 && field != 4) out.push_back(i);
+        i += doubled ? 2 : 1;
+    }
+    return out;
+}
+
+struct Plan {
+    Fault fault = Fault::none;
+    int code = 0;  // expected exchange code, or kAnyCode
+    int detail = 0;
+};
+
+struct Exchange {
+    std::uint8_t addr = 0, cmd = 0;
+    Bytes request;
+    Reply meant;
+};
+
+Plan inject(Reader &reader, Rng &rng, const Config &cfg, Fault fault, const Exchange &x) {
+    const bool usb = cfg.transport == Transport::usb;
+    const Reply &r = x.meant;
+    Plan p{fault, 0, 0};
+    switch (fault) {
+    case Fault::none: reader.script(Action::reply(r)); break;
+    case Fault::noise: {
+        Bytes noise(1 + rng.below(8));
+        for (auto &b : noise) b = other_than(rng, kDle, kDle);
+        reader.script(Action::reply(r).with_noise(noise));
+        break;
+    }
+    case Fault::corrupt: {
+        Bytes wire = uhfsim::encode_reply(r);
+        const auto at = corruptible(wire);
+        if (at.empty()) return inject(reader, rng, cfg, Fault::none, x);
+        std::uint8_t &b = wire[at[rng.below(at.size())]];
+        b = other_than(rng, b, kDle);
+        reader.script(Action::raw(wire));
+        p.code = 243;
+        p.detail = 116;
+        break;
+    }
+    case Fault::drop: {
+        Bytes wire = uhfsim::encode_reply(r);
+        wire.erase(wire.begin() + static_cast<std::ptrdiff_t>(rng.below(wire.size())));
+        reader.script(Action::raw(wire));
+        p.code = kAnyCode;
+        break;
+    }
+    case Fault::cut: {
+        const std::size_t size = uhfsim::encode_reply(r).size();
+        reader.script(Action::reply(r).cut_after(1 + rng.below(size - 1)));
+        p.code = kAnyCode;
+        break;
+    }
+    case Fault::split: {
+        // At most six pieces, so a long reply split finely stays within the frame's bound.
+        const std::size_t size = uhfsim::encode_reply(r).size();
+        const std::size_t piece = std::max<std::size_t>(1 + rng.below(8), (size + 5) / 6);
+        reader.script(Action::reply(r).chunked(piece, static_cast<int>(rng.below(cfg.split_gap_max_ms + 1))));
+        break;
+    }
+    case Fault::late:
+        reader.script(Action::reply(r).delayed(static_cast<int>(cfg.first_byte_wait_ms) + cfg.late_by_ms));
+        p.code = usb ? 235 : 234;
+        p.detail = usb ? 108 : 109;
+        break;
+    case Fault::stale_before: {
+        // What this reader said to the same command earlier; its status tells it from the fresh one.
+        Reply old{r.addr, r.cmd, static_cast<std::uint8_t>(r.status ^ 0x5A), random_bytes(rng, rng.below(9))};
+        reader.send_now(uhfsim::encode_reply(old));
+        reader.settle(0);
+        reader.script(Action::reply(r));
+        break;
+    }
+    case Fault::stale_between: {
+        Reply old{r.addr, other_than(rng, r.cmd, r.cmd), rng.byte(), random_bytes(rng, rng.below(9))};
+        reader.script(Action::reply(old).then(Action::reply(r)));
+        p.code = usb ? 237 : 254;
+        p.detail = usb ? 112 : kKeep;
+        break;
+    }
+    case Fault::wrong_address: {
+        Reply other = r;
+        other.addr = other_than(rng, r.addr, 0xFF);
+        reader.script(Action::reply(other));
+        p.code = 253;
+        p.detail = kKeep;
+        break;
+    }
+    case Fault::wrong_command: {
+        Reply other = r;
+        other.cmd = other_than(rng, r.cmd, r.cmd);
+        reader.script(Action::reply(other));
+        p.code = usb ? 237 : 254;
+        p.detail = usb ? 112 : kKeep;
+        break;
+    }
+    case Fault::count: break;
+    }
+    return p;
+}
+
+Fault pick(Rng &rng, const Config &cfg) {
+    std::size_t roll = rng.below(1000);
+    for (std::size_t k = 1; k < kFaultKinds; ++k) {
+        if (roll < cfg.weights[k]) return static_cast<Fault>(k);
+        roll -= cfg.weights[k];
+    }
+    return Fault::none;
+}
+
+}  // namespace
+
+std::uint64_t Rng::next() {
+    // splitmix64
+    std::uint64_t z = (s_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+const char *name(Fault f) {
+    static const char *const names[] = {"none",         "noise",         "corrupt",       "drop",
+                                        "cut",          "split",         "late",          "stale_before",
+                                        "stale_between", "wrong_address", "wrong_command"};
+    return f < Fault::count ? names[static_cast<std::size_t>(f)] : "?";
+}
+
+bool benign(Fault f) {
+    return f == Fault::none || f == Fault::noise || f == Fault::split || f == Fault::stale_before;
+}
+
+std::array<unsigned, kFaultKinds> default_weights() {
+    std::array<unsigned, kFaultKinds> w{};
+    w[static_cast<std::size_t>(Fault::noise)] = 100;
+    w[static_cast<std::size_t>(Fault::corrupt)] = 100;
+    w[static_cast<std::size_t>(Fault::drop)] = 80;
+    w[static_cast<std::size_t>(Fault::cut)] = 8;
+    w[static_cast<std::size_t>(Fault::split)] = 60;
+    w[static_cast<std::size_t>(Fault::late)] = 2;
+    w[static_cast<std::size_t>(Fault::stale_before)] = 80;
+    w[static_cast<std::size_t>(Fault::stale_between)] = 60;
+    w[static_cast<std::size_t>(Fault::wrong_address)] = 50;
+    w[static_cast<std::size_t>(Fault::wrong_command)] = 50;
+    return w;
+}
+
+Figures run(Reader &reader, const Config &cfg, const std::function<void(std::size_t)> &progress) {
+    Figures fig;
+    Rng rng(cfg.seed);
+    const auto started = Clock::now();
+    auto problem = [&](std::size_t &counter, std::size_t i, Fault f, int rc, const std::string &what) {
+        ++counter;
+        if (fig.first_problems.size() < 10) {
+            char line[160];
+            std::snprintf(line, sizeof line, "seed %llu exchange %zu (%s): code %d, detail %d: ",
+                          static_cast<unsigned long long>(cfg.seed), i, name(f), rc, IcRetCode);
+            fig.first_problems.push_back(line + what);
+        }
+    };
+
+    for (std::size_t i = 0; i < cfg.exchanges; ++i) {
+        if (progress && i != 0 && i % 1000 == 0) progress(i);
+        // Whatever the last fault left on its way (a late reply) arrives before this request.
+        reader.settle(i == 0 ? 0 : 1);
+        reader.clear_log();
+
+        Exchange x;
+        x.addr = rng.byte();
+        if (x.addr == 0xFF) x.addr = 0xFE;  // a broadcast request accepts any replier
+        x.cmd = rng.byte();
+        if (x.cmd == 0x06) x.cmd = 0x07;  // the one command whose reply may come from anyone
+        x.request = random_bytes(rng, rng.below(17));
+        const std::size_t len = rng.chance(cfg.long_reply_per_mille) ? rng.below(2049)
+                                                                      : rng.below(cfg.max_reply_data + 1);
+        x.meant = Reply{x.addr, x.cmd, rng.chance(60) ? kDle : rng.byte(), random_bytes(rng, len)};
+
+        const Plan plan = inject(reader, rng, cfg, pick(rng, cfg), x);
+        KindFigures &kind = fig.by_kind[static_cast<std::size_t>(plan.fault)];
+        ++kind.injected;
+
+        pc_id = x.addr;
+        IcCmd = x.cmd;
+        std::memcpy(BlkAAdrBeg, x.request.data(), x.request.size());
+        BlkALength = static_cast<unsigned char>(x.request.size());
+        const auto t0 = Clock::now();
+        const int rc = PcSendOrder();
+        const auto took = Clock::now() - t0;
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+        kind.total_ms += std::chrono::duration<double, std::milli>(took).count();
+        ++fig.exchanges;
+        kind.max_ms = std::max(kind.max_ms, ms);
+        fig.max_ms = std::max(fig.max_ms, ms);
+        if (ms > cfg.bound_ms) problem(fig.hangs, i, plan.fault, rc, "took " + std::to_string(ms) + " ms");
+
+        const auto seen = reader.requests();
+        if (seen.size() != 1 || seen[0].addr != x.addr || seen[0].cmd != x.cmd || seen[0].data != x.request)
+            problem(fig.request_mismatch, i, plan.fault, rc,
+                    "reader saw " + std::to_string(seen.size()) + " requests");
+
+        if (!documented(cfg.transport, rc, IcRetCode)) {
+            problem(fig.wrong_code, i, plan.fault, rc, "undocumented pair");
+        } else if (plan.code != 0 && plan.code != kAnyCode &&
+                   (rc != plan.code || (plan.detail == kKeep ? IcRetCode != 0 : IcRetCode != plan.detail))) {
+            problem(fig.wrong_code, i, plan.fault, rc, "expected " + std::to_string(plan.code));
+        }
+
+        if (rc != 0) {
+            ++kind.rejected;
+            if (plan.code == 0) problem(fig.benign_rejected, i, plan.fault, rc, "harmless fault refused");
+            continue;
+        }
+        ++kind.accepted;
+        const Reply &m = x.meant;
+        const bool exact = ErrorCode == m.status && BlkBLength == m.data.size() &&
+                           std::equal(m.data.begin(), m.data.end(), BlkBAdrBeg) &&
+                           std::all_of(BlkBAdrBeg + m.data.size(), BlkBAdrBeg + sizeof BlkBAdrBeg,
+                                       [](std::uint8_t b) { return b == 0; });
+        if (plan.code != 0) problem(fig.false_success, i, plan.fault, rc, "damaged reply accepted");
+        if (!exact) problem(fig.misattributed, i, plan.fault, rc, "accepted data differ from the reply sent");
+    }
+    reader.settle(cfg.exchanges ? 1 : 0);
+    fig.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    return fig;
+}
+
+std::string Figures::report() const {
+    std::string s;
+    char line[200];
+    std::snprintf(line, sizeof line, "exchanges %zu in %.1f s, longest %lld ms\n", exchanges, seconds, max_ms);
+    s += line;
+    s += "fault            injected  accepted  rejected   mean ms  longest ms\n";
+    for (std::size_t k = 0; k < kFaultKinds; ++k) {
+        const KindFigures &f = by_kind[k];
+        std::snprintf(line, sizeof line, "%-15s %9zu %9zu %9zu %9.2f %11lld\n", name(static_cast<Fault>(k)),
+                      f.injected, f.accepted, f.rejected, f.injected ? f.total_ms / f.injected : 0.0,
+                      f.max_ms);
+        s += line;
+    }
+    std::snprintf(line, sizeof line,
+                  "misattributed %zu, failures reported as success %zu, harmless faults refused %zu,\n"
+                  "wrong codes %zu, hangs %zu, requests not as made %zu\n",
+                  misattributed, false_success, benign_rejected, wrong_code, hangs, request_mismatch);
+    s += line;
+    for (const std::string &p : first_problems) s += "  " + p + "\n";
+    return s;
+}
+
+}  // namespace uhfsoak
