@@ -75,9 +75,11 @@ void print_table(std::FILE *out, const std::vector<Row> &rows) {
                  "limit", kw, "limit is", "ratio", "goal", "verdict");
     for (const Row &r : rows) {
         char ratio[16] = "-";
-        if (r.limit > 0) std::snprintf(ratio, sizeof ratio, "%.2fx", r.ratio());
+        if (r.limit > 0 && r.samples > 0) std::snprintf(ratio, sizeof ratio, "%.2fx", r.ratio());
+        const bool measured = r.samples > 0;
         std::fprintf(out, "%-*s %6zu %10s %10s %10s  %-*s %8s  %-16s %s%s%s\n", nw, r.name.c_str(),
-                     r.samples, format_time(r.median).c_str(), format_time(r.p99).c_str(),
+                     r.samples, measured ? format_time(r.median).c_str() : "-",
+                     measured ? format_time(r.p99).c_str() : "-",
                      r.limit > 0 ? format_time(r.limit).c_str() : "-", kw, r.limit_kind.c_str(), ratio,
                      goal_text(r).c_str(), r.verdict().c_str(), r.note.empty() ? "" : "  ",
                      r.note.c_str());
