@@ -1,0 +1,173 @@
+// The pieces uhfctl is built from: argument parsing, the tag-list reader, the frame splitter
+// behind --trace, and the command table against the public header.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "uhfctl/catalog.hpp"
+#include "uhfctl/proxy.hpp"
+#include "uhfctl/taglist.hpp"
+#include "uhfctl/text.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct HexRow {
+    const char* text;
+    bool ok;
+    Bytes bytes;
+};
+
+class ParseHex : public ::testing::TestWithParam<HexRow> {};
+
+TEST_P(ParseHex, AcceptsOnlyWholeBytes) {
+    const auto r = uhfctl::parse_hex(GetParam().text);
+    ASSERT_EQ(r.has_value(), GetParam().ok);
+    if (r) {
+        EXPECT_EQ(*r, GetParam().bytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Support, ParseHex,
+    ::testing::Values(HexRow{"0a1B", true, {0x0A, 0x1B}}, HexRow{"0a 1b", true, {0x0A, 0x1B}},
+                      HexRow{"0a:1b-2c", true, {0x0A, 0x1B, 0x2C}}, HexRow{"0x0a1b", true, {0x0A, 0x1B}},
+                      HexRow{"", true, {}}, HexRow{"0", false, {}}, HexRow{"0g", false, {}},
+                      HexRow{"0 a", false, {}}, HexRow{"0x", false, {}}, HexRow{"1010", true, {0x10, 0x10}}));
+
+struct IntRow {
+    const char* text;
+    long long lo, hi;
+    std::optional<long long> value;
+};
+
+class ParseInt : public ::testing::TestWithParam<IntRow> {};
+
+TEST_P(ParseInt, DecimalOrHexWithinBounds) {
+    EXPECT_EQ(uhfctl::parse_int(GetParam().text, GetParam().lo, GetParam().hi), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Support, ParseInt,
+    ::testing::Values(IntRow{"10", 0, 255, 10}, IntRow{"0x10", 0, 255, 16}, IntRow{"0XfF", 0, 255, 255},
+                      IntRow{"-1", -5, 5, -1}, IntRow{"256", 0, 255, std::nullopt},
+                      IntRow{"-1", 0, 5, std::nullopt}, IntRow{"1e3", 0, 9999, std::nullopt},
+                      IntRow{"", 0, 9, std::nullopt}, IntRow{"0x", 0, 9, std::nullopt},
+                      IntRow{"99999999999999", 0, 1LL << 62, std::nullopt}, IntRow{"12 ", 0, 99, std::nullopt}));
+
+// Builds a list in the virtual reader's form from entries of (id, rssi, antenna, reads).
+Bytes tag_list(std::size_t in_list, const std::vector<Bytes>& entries) {
+    Bytes out{0, 0, static_cast<std::uint8_t>(in_list >> 8), static_cast<std::uint8_t>(in_list),
+              static_cast<std::uint8_t>(entries.size())};
+    for (const Bytes& e : entries) out.insert(out.end(), e.begin(), e.end());
+    out[0] = static_cast<std::uint8_t>(out.size() >> 8);
+    out[1] = static_cast<std::uint8_t>(out.size());
+    return out;
+}
+
+struct ListRow {
+    const char* name;
+    Bytes list;
+    bool ok;
+    std::size_t tags;
+};
+
+class TagList : public ::testing::TestWithParam<ListRow> {};
+
+TEST_P(TagList, ParsesOnlyAConsistentList) {
+    const auto r = uhfctl::parse_tag_list(GetParam().list);
+    ASSERT_EQ(r.has_value(), GetParam().ok);
+    if (r) {
+        EXPECT_EQ(r->tags.size(), GetParam().tags);
+    }
+}
+
+const Bytes kEntryA{6, 0xAA, 0xBB, 0xCC, 0xC4, 2, 3};  // ID AABBCC, -60 dBm, antenna 2, 3 reads
+const Bytes kEntryB{5, 0x11, 0x22, 0xD8, 0, 1};
+
+INSTANTIATE_TEST_SUITE_P(
+    Support, TagList,
+    ::testing::Values(
+        ListRow{"Empty", tag_list(0, {}), true, 0},
+        ListRow{"TwoEntries", tag_list(2, {kEntryA, kEntryB}), true, 2},
+        ListRow{"PageOfALongerList", tag_list(9, {kEntryB}), true, 1},
+        ListRow{"TotalBeyondTheCopy", [] { Bytes b = tag_list(1, {kEntryA}); b[1] += 1; return b; }(), false, 0},
+        ListRow{"EntryTooShortForItsFields", tag_list(1, {{3, 1, 2, 3}}), false, 0},
+        ListRow{"EntryRunsPastTheTotal", tag_list(1, {{9, 1, 2, 3}}), false, 0},
+        ListRow{"FewerEntriesThanAnnounced", [] { Bytes b = tag_list(2, {kEntryA}); b[4] = 2; return b; }(), false, 0},
+        ListRow{"BytesAfterTheLastEntry", [] { Bytes b = tag_list(1, {kEntryA}); b[4] = 0; return b; }(), false, 0},
+        ListRow{"MoreHereThanInTheList", tag_list(1, {kEntryA, kEntryB}), false, 0},
+        ListRow{"ShorterThanTheHeader", Bytes{0, 3, 0}, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TagListFields, EntryFieldsAreSplitFromTheEnd) {
+    const auto r = uhfctl::parse_tag_list(tag_list(1, {kEntryA}));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->tags[0].id, (Bytes{0xAA, 0xBB, 0xCC}));
+    EXPECT_EQ(r->tags[0].rssi, -60);
+    EXPECT_EQ(r->tags[0].antenna, 2);
+    EXPECT_EQ(r->tags[0].reads, 3);
+}
+
+using Piece = std::pair<uhfctl::FrameSplitter::Kind, Bytes>;
+using K = uhfctl::FrameSplitter::Kind;
+
+struct SplitRow {
+    const char* name;
+    Bytes stream;
+    std::vector<Piece> pieces;  // after a final flush
+};
+
+class Splitter : public ::testing::TestWithParam<SplitRow> {};
+
+TEST_P(Splitter, CutsTheStreamAtFrameBoundaries) {
+    std::vector<Piece> got;
+    uhfctl::FrameSplitter s([&](K k, const Bytes& b) { got.emplace_back(k, b); });
+    for (auto b : GetParam().stream) s.feed(b);
+    s.flush();
+    EXPECT_EQ(got, GetParam().pieces);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Support, Splitter,
+    ::testing::Values(
+        SplitRow{"OneFrame", {0x10, 1, 5, 2, 0, 7, 0x10, 2}, {{K::frame, {0x10, 1, 5, 2, 0, 7, 0x10, 2}}}},
+        SplitRow{"DoubledDleStaysInside",
+                 {0x10, 1, 5, 0x10, 0x10, 0, 5, 0x10, 2},
+                 {{K::frame, {0x10, 1, 5, 0x10, 0x10, 0, 5, 0x10, 2}}}},
+        SplitRow{"NoiseBeforeTheFrame",
+                 {0x55, 0x10, 0x33, 0x10, 1, 1, 0, 0, 1, 0x10, 2},
+                 {{K::noise, {0x55, 0x10, 0x33}}, {K::frame, {0x10, 1, 1, 0, 0, 1, 0x10, 2}}}},
+        SplitRow{"LoneDleBreaksTheFrame", {0x10, 1, 5, 0x10, 7, 1}, {{K::partial, {0x10, 1, 5, 0x10, 7}}, {K::noise, {1}}}},
+        SplitRow{"CutShort", {0x10, 1, 5, 2}, {{K::partial, {0x10, 1, 5, 2}}}},
+        SplitRow{"BackToBack",
+                 {0x10, 1, 1, 0, 0, 1, 0x10, 2, 0x10, 1, 2, 0, 0, 2, 0x10, 2},
+                 {{K::frame, {0x10, 1, 1, 0, 0, 1, 0x10, 2}}, {K::frame, {0x10, 1, 2, 0, 0, 2, 0x10, 2}}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every command function of the header (reader address first) is in the table under its code.
+TEST(Catalog, HoldsEveryExportedCommand) {
+    std::ifstream header(UHF_HEADER_PATH);
+    ASSERT_TRUE(header);
+    const std::regex decl(R"(UHF_API int (\w+)\(int addr[,)].*/\* 0x([0-9A-F]{2}))");
+    std::set<std::string> names;
+    std::string line;
+    while (std::getline(header, line)) {
+        std::smatch m;
+        if (!std::regex_search(line, m, decl)) continue;
+        names.insert(m[1]);
+        const uhfctl::CommandRow* row = uhfctl::find_command(m[1].str());
+        ASSERT_NE(row, nullptr) << m[1];
+        EXPECT_EQ(row->code, std::stoi(m[2], nullptr, 16)) << m[1];
+    }
+    EXPECT_EQ(names.size(), uhfctl::commands().size());
+    EXPECT_GT(names.size(), 90u) << "the header's declarations no longer match the pattern";
+}
+
+}  // namespace
