@@ -137,6 +137,18 @@ TEST(UhfctlJson, InventoryListsEveryTagOfThePopulation) {
     EXPECT_EQ(ids, 9u);
 }
 
+TEST(UhfctlJson, WatchReportsWhileItRuns) {
+    const auto r = run(ctl({"--sim", "--json", "inventory", "--watch", "--rounds", "3", "--interval", "600"}));
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto objects = tooltest::lines(r.out);
+    ASSERT_GE(objects.size(), 2u) << r.out;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        const auto j = parse_json_object(objects[i]);
+        ASSERT_TRUE(j) << objects[i];
+        EXPECT_EQ(j->at("final"), i + 1 == objects.size() ? "true" : "false");
+    }
+}
+
 TEST(UhfctlJson, InfoReportsTheAddressTheReaderHas) {
     const auto r = run(ctl({"--sim", "--addr", "0x21", "--json", "info"}));
     ASSERT_EQ(r.exit, 0) << r.err;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,36 @@ TEST_F(UhfsimProcess, AnswersOnlyItsAddressUntilGivenANewOne) {
     EXPECT_EQ(ReadDeviceNo(0x05, no), 234);
     EXPECT_EQ(ReadDeviceNo(0xFF, no), 0);
     EXPECT_EQ(no[0], 0x09);
+}
+
+TEST_F(UhfsimProcess, FaultsSpoilEveryReplyAtRateOne) {
+    tooltest::Child sim(sim_args({"--faults", "1", "--seed", "11", "--trace"}));
+    const auto node = sim.first_line(5s);
+    ASSERT_TRUE(node);
+    ASSERT_EQ(RS232_InitPort_Path(node->c_str(), 115200), 0);
+    USB_Flag = 0;
+    std::set<int> codes;
+    for (int i = 0; i < 8; ++i) {
+        pc_id = 0x01;
+        IcCmd = 0x07;
+        BlkALength = 0;
+        codes.insert(PcSendOrder());
+    }
+    RS232_UnLinkCom();
+    ::kill(sim.pid(), SIGTERM);
+    const auto done = sim.finish(5s);
+    std::size_t replies = 0, spoiled = 0;
+    for (const std::string& l : tooltest::lines(done.err)) {
+        if (l.find("-> addr") == std::string::npos) continue;
+        ++replies;
+        if (l.find("[fault: ") != std::string::npos) ++spoiled;
+    }
+    EXPECT_EQ(replies, 8u) << done.err;
+    EXPECT_EQ(spoiled, replies) << done.err;
+    // Noise before a frame is skipped by the host; every other fault fails the exchange, unless
+    // a late reply lands inside a later exchange's wait.
+    for (int c : codes) EXPECT_TRUE(c == 0 || c == 234 || c == 243) << c;
+    EXPECT_TRUE(codes.count(234) || codes.count(243)) << "no exchange failed";
 }
 
 struct BadOption {
