@@ -92,10 +92,29 @@ private:
     int fd_ = -1;
 };
 
+// How the last failed library exchange ended, for the row's note.
+std::string g_last_failure;
+
+// A descriptor on the reader's line to drain after a failed exchange; -1 for none.
+int g_drain_fd = -1;
+
+// After a failure the reader may still be sending the abandoned reply. Waiting until the line
+// has been quiet for a while keeps one failure from failing the exchanges after it.
+void settle() {
+    if (g_drain_fd < 0) return;
+    std::uint8_t buf[4096];
+    for (;;) {
+        pollfd p{g_drain_fd, POLLIN, 0};
+        if (::poll(&p, 1, 300) <= 0) return;
+        if (::read(g_drain_fd, buf, sizeof buf) <= 0) return;
+    }
+}
+
 struct Samples {
     std::vector<double> wall;
     std::vector<double> cpu;
     std::size_t failures = 0;
+    std::string last_failure;
 };
 
 // Runs `fn` n times, recording wall and CPU time of each call.
@@ -108,6 +127,9 @@ void sample(Samples &s, std::size_t n, const std::function<bool()> &fn) {
         const double c1 = cpu_s();
         if (!ok) {
             ++s.failures;
+            if (!g_last_failure.empty()) s.last_failure = g_last_failure;
+            g_last_failure.clear();
+            settle();
             continue;
         }
         s.wall.push_back(t1 - t0);
@@ -129,7 +151,10 @@ void alternate(Samples &raw, Samples &lib, std::size_t total, std::size_t block,
 }
 
 std::string failures_note(const Samples &s) {
-    return s.failures ? std::to_string(s.failures) + " FAILED exchanges left out" : "";
+    if (!s.failures) return "";
+    std::string note = std::to_string(s.failures) + " FAILED exchanges left out";
+    if (!s.last_failure.empty()) note += " (" + s.last_failure + ")";
+    return note;
 }
 
 Row make_row(std::string name, const std::vector<double> &v, double limit, std::string kind,
@@ -156,7 +181,11 @@ int library_code(const std::vector<std::uint8_t> &data) {
 
 // True when the exchange succeeded with the whole reply.
 bool library_exchange(const std::vector<std::uint8_t> &data, std::size_t reply_data) {
-    return library_code(data) == 0 && BlkBLength == reply_data;
+    const int rc = library_code(data);
+    if (rc == 0 && BlkBLength == reply_data) return true;
+    g_last_failure = "last " + std::to_string(rc) + "/" + std::to_string(IcRetCode) + ", length " +
+                     std::to_string(BlkBLength);
+    return false;
 }
 
 struct Size {
@@ -217,7 +246,7 @@ void line_rate_rows(RemoteReader &reader, RawClient &raw, const Options &opt, st
 
         Samples r;
         Samples l;
-        const std::size_t n = opt.quick ? 1 : ln.n;
+        const std::size_t n = opt.quick ? 2 : ln.n;
         alternate(r, l, n, opt.quick ? 1 : 5, [&] { return raw.round_trip(frame, reply_len); },
                   [&] { return library_exchange(data, ln.reply); });
 
@@ -293,6 +322,7 @@ void link_rows(RemoteReader &reader, const std::string &path, const Options &opt
 std::vector<Row> serial_rows(RemoteReader &reader, const Options &opt) {
     std::vector<Row> rows;
     RawClient raw(reader.path());
+    g_drain_fd = raw.fd();
     USB_Flag = 0;
     if (RS232_InitPort_Path(reader.path().c_str(), kLineBaud) != 0)
         throw std::runtime_error("library cannot open " + reader.path());
@@ -309,6 +339,7 @@ std::vector<Row> serial_rows(RemoteReader &reader, const Options &opt) {
     if (opt.wants("wait")) no_reply_rows(reader, raw, opt, rows);
     UnLinkCom();
     if (opt.wants("link")) link_rows(reader, reader.path(), opt, rows);
+    g_drain_fd = -1;
     return rows;
 }
 
