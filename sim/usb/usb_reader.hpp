@@ -1,0 +1,160 @@
+// An emulated USB reader for the real libusb-1.0.
+//
+// umockdev's preload library gives the process a private sysfs and /dev/bus/usb in which a
+// UsbBus lists its devices; every usbfs ioctl that libusb issues on a device node is answered
+// here, at run time, by that device's model. libusb itself is not replaced: it enumerates,
+// opens, resets, configures, claims and moves bulk data exactly as it would on hardware.
+//
+//   uhfsim::UsbBus bus;                          // before libusb_init()
+//   uhfsim::UsbReader& reader = bus.add_reader();
+//   reader.script(uhfsim::Action::reply(5, 0, 0).delayed(50));
+//   LinkCom(5, 32, 0);
+//   ...
+//   UnLinkCom();                                 // libusb_exit() before ~UsbBus
+//
+// The process must start under the preload (`umockdev-wrapper prog`); UsbBus::available()
+// says whether it did.
+//
+// Device model: configuration 1, interface 0 with bulk OUT 0x01 and bulk IN 0x82 (64-byte
+// packets, full speed). Every bulk OUT transfer is accepted whole at once and fed to a
+// request decoder; each decoded request is answered through a Responder (scripted actions
+// first, then the handler). Each chunk of an answer completes at most one bulk IN transfer
+// once it is due, like a device that ends every write with a short packet; a chunk longer
+// than the host's buffer spills into the next transfer. An IN transfer with nothing due stays
+// pending until the host's timeout discards it. A bus reset forgets queued answers and any
+// partial request. Packets, zero-length packets and data toggles are not modelled.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/action.hpp"
+#include "sim/responder.hpp"
+#include "sim/wire.hpp"
+
+namespace uhfsim {
+
+// What the next bulk transfer on an endpoint suffers instead of completing normally.
+enum class UrbFault {
+    none,       // completes normally (to let earlier transfers through)
+    stall,      // completes at once with a stall, nothing moved
+    error,      // completes at once with a protocol error, nothing moved
+    rejected,   // the submission itself fails; the transfer never starts
+    short_out,  // bulk OUT: completes with the last byte not taken (IN: ignored)
+    held,       // never completes; only the host's timeout ends it
+};
+
+// What the host did to the device, counted since the device was added.
+struct UsbCounters {
+    int opens = 0;   // the device node opened
+    int closes = 0;  // ... and closed again
+    int resets = 0;
+    int configurations_set = 0;
+    int configuration = -1;  // last value set, -1 before any
+    int claims = 0;          // interface 0 claimed successfully
+    int releases = 0;        // interface 0 released by the host (not by closing)
+    int driver_detaches = 0;
+    int driver_attaches = 0;
+    int out_transfers = 0;
+    int in_transfers = 0;
+    int discards = 0;  // transfers the host cancelled, mostly on its own timeout
+    bool claimed = false;
+    bool driver_bound = false;
+};
+
+class UsbBus;
+
+class UsbReader {
+public:
+    using Handler = Responder::Handler;
+
+    ~UsbReader();
+    UsbReader(const UsbReader&) = delete;
+    UsbReader& operator=(const UsbReader&) = delete;
+
+    std::uint16_t vendor() const;
+    std::uint16_t product() const;
+    // The node libusb opens, e.g. "/dev/bus/usb/001/002".
+    const std::string& node() const;
+    // Bus number and address, as libusb_get_bus_number / libusb_get_device_address report.
+    int bus_number() const { return 1; }
+    int address() const;
+
+    // Answering, as the serial reader does. The handler runs on umockdev's worker thread.
+    static Action default_reply(const Request& req) { return Responder::default_reply(req); }
+    void set_handler(Handler handler) { responder_.set_handler(std::move(handler)); }
+    void script(Action action) { responder_.script(std::move(action)); }
+    void script_many(std::vector<Action> actions) { responder_.script_many(std::move(actions)); }
+    std::size_t scripts_left() const { return responder_.scripts_left(); }
+    std::vector<Request> requests() const { return responder_.requests(); }
+    std::vector<std::string> malformed() const { return responder_.malformed(); }
+    bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const {
+        return responder_.wait_for_requests(n, timeout);
+    }
+
+    // Bytes the device offers at once, ahead of nothing: they complete the next IN transfer
+    // after whatever is already queued.
+    void send_now(std::vector<std::uint8_t> bytes);
+    // Answer chunks queued and not yet handed to an IN transfer.
+    std::size_t replies_queued() const;
+    // True once every queued chunk is due (the device would hand it out now).
+    bool wait_replies_due(std::chrono::milliseconds timeout) const;
+
+    // Faults, each consumed by one transfer, in order.
+    void fail_next_out(UrbFault fault, int count = 1);
+    void fail_next_in(UrbFault fault, int count = 1);
+    // While set, the device node is missing, so opening it fails.
+    void fail_open(bool on);
+    // While set, claiming interface 0 fails with this errno (e.g. EBUSY); 0 clears.
+    void fail_claim(int error);
+    // While set, selecting a configuration fails with EBUSY.
+    void fail_set_configuration(bool on);
+    // A kernel driver holds interface 0: a claim fails with "busy" until it is detached.
+    void bind_kernel_driver(bool on);
+
+    // What it saw.
+    std::vector<std::vector<std::uint8_t>> pieces() const;  // bulk OUT data, one per transfer
+    std::vector<std::size_t> piece_sizes() const;
+    UsbCounters counters() const;
+    // Waits until `done` holds for the counters (they change on umockdev's worker thread,
+    // a close for instance shortly after the host's close() returned).
+    bool wait_until(const std::function<bool(const UsbCounters&)>& done,
+                    std::chrono::milliseconds timeout) const;
+    void clear_log();
+
+    struct State;  // the ioctl side, on umockdev's worker thread
+
+private:
+    friend class UsbBus;
+    UsbReader(std::unique_ptr<State> state);
+
+    std::unique_ptr<State> state_;
+    Responder responder_;
+};
+
+class UsbBus {
+public:
+    // Creates the emulated bus with its root hub. Throws std::runtime_error when umockdev
+    // cannot set it up.
+    UsbBus();
+    ~UsbBus();
+    UsbBus(const UsbBus&) = delete;
+    UsbBus& operator=(const UsbBus&) = delete;
+
+    // Whether the process runs under umockdev's preload, without which nothing here is seen.
+    static bool available();
+
+    // Adds a device at the next address. Devices added later come later in the bus order.
+    UsbReader& add_reader(std::uint16_t vendor = 0x03EB, std::uint16_t product = 0x6125);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace uhfsim
