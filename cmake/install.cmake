@@ -8,7 +8,7 @@
 #   lib/cmake/uhfreader/                        find_package(uhfreader) -> uhfreader::uhfreader
 #   <udev rules dir>/60-uhfreader.rules         USB access without root
 #   share/doc/uhfreader/examples/               the C examples' sources
-#   <UHF_PYTHON_SITEDIR>/uhfreader/             the Python binding, when that option is set
+#   lib/uhfreader/python/uhfreader/             the Python binding (or UHF_PYTHON_SITEDIR/uhfreader)
 #
 # Every destination except the udev directory is relative, so `cmake --install --prefix DIR`
 # and DESTDIR both relocate the whole tree, pkg-config and CMake package files included.
@@ -89,20 +89,24 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT development
   FILES_MATCHING PATTERN "*.c" PATTERN "*.h")
 
-# The Python package loads the library by the path written here at install time, so it works
-# without the library directory being on the loader's path.
+# The Python package always installs: into UHF_PYTHON_SITEDIR when set (a directory on Python's
+# path, so `import uhfreader` just works), else into lib/uhfreader/python for PYTHONPATH. It loads
+# the library by the path written here at install time, so the loader's path does not matter.
 if(UHF_PYTHON_SITEDIR)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/uhfreader
-    DESTINATION ${UHF_PYTHON_SITEDIR} COMPONENT python
-    PATTERN "__pycache__" EXCLUDE)
-  install(CODE "
-    set(_uhf_site \"${UHF_PYTHON_SITEDIR}\")
-    if(NOT IS_ABSOLUTE \"\${_uhf_site}\")
-      set(_uhf_site \"\${CMAKE_INSTALL_PREFIX}/\${_uhf_site}\")
-    endif()
-    set(_uhf_lib \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libuhfreader.so.${PROJECT_VERSION_MAJOR}\")
-    file(WRITE \"\$ENV{DESTDIR}\${_uhf_site}/uhfreader/_installed.py\"
-         \"# Written by cmake --install.\\nLIBRARY = \\\"\${_uhf_lib}\\\"\\n\")
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_uhf_site}/uhfreader/_installed.py\")
-  " COMPONENT python)
+  set(_uhf_python_dir "${UHF_PYTHON_SITEDIR}")
+else()
+  set(_uhf_python_dir "${CMAKE_INSTALL_LIBDIR}/uhfreader/python")
 endif()
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/uhfreader
+  DESTINATION ${_uhf_python_dir} COMPONENT python
+  PATTERN "__pycache__" EXCLUDE)
+install(CODE "
+  set(_uhf_site \"${_uhf_python_dir}\")
+  if(NOT IS_ABSOLUTE \"\${_uhf_site}\")
+    set(_uhf_site \"\${CMAKE_INSTALL_PREFIX}/\${_uhf_site}\")
+  endif()
+  set(_uhf_lib \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libuhfreader.so.${PROJECT_VERSION_MAJOR}\")
+  file(WRITE \"\$ENV{DESTDIR}\${_uhf_site}/uhfreader/_installed.py\"
+       \"# Written by cmake --install.\\nLIBRARY = \\\"\${_uhf_lib}\\\"\\n\")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_uhf_site}/uhfreader/_installed.py\")
+" COMPONENT python)

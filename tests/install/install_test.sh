@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, checks what landed where, then builds an outside C
-# program against it twice (pkg-config; find_package, shared and static) and runs each build
-# against the virtual reader.
+# program against it twice (pkg-config; find_package, shared and static) and runs each build,
+# and the installed Python package, against the virtual reader.
 #
 #   install_test.sh BUILD_DIR WORK_DIR C_COMPILER "EXTRA_FLAGS" [TOOL...]
 set -euo pipefail
@@ -55,6 +55,13 @@ for exe in "$work/consumer_pc" "$work/consumer_cmake/consumer" "$work/consumer_c
     echo "$exe: $out"
     [[ $out =~ ^info(\ [0-9A-F]{2}){22}$ ]] || fail "$exe printed '$out'"
 done
+# The installed Python package finds the installed library by itself.
+out=$(env -u UHFREADER_LIBRARY PYTHONPATH="$prefix/lib/uhfreader/python" PYTHONDONTWRITEBYTECODE=1 \
+      LD_PRELOAD="${UHF_PY_PRELOAD:-}" ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 python3 -c '
+import sys, uhfreader
+with uhfreader.Reader(sys.argv[1]) as r:
+    print(uhfreader.__file__, len(r.get_device_info()))' "$work/reader") || fail "installed Python package: $out"
+[[ $out == "$prefix/"*" 22" ]] || fail "installed Python package printed '$out'"
 ldd "$work/consumer_cmake/consumer_static" | grep -q libuhfreader && fail "static consumer loads the shared library"
 
 # A packager's staged install into /usr: everything, the udev rule included, stays under DESTDIR.
