@@ -17,7 +17,13 @@
 
 namespace {
 
-void print_conditions(bool quick) {
+// One-minute load average, or -1 where the system does not say.
+double load_now() {
+    double load[1] = {-1};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+void print_conditions(bool quick, double load_at_start) {
     char when[64] = "";
     const time_t now = time(nullptr);
     tm utc{};
@@ -27,9 +33,9 @@ void print_conditions(bool quick) {
     const int have_load = getloadavg(load, 3);
     utsname u{};
     uname(&u);
-    std::printf("uhfreader benchmarks%s: %s, %ld cores, load %.2f %.2f %.2f, %s %s\n",
+    std::printf("uhfreader benchmarks%s: %s, %ld cores, load %.2f at start, %.2f %.2f %.2f at end, %s %s\n",
                 quick ? " (quick mode: figures not meaningful)" : "", when, sysconf(_SC_NPROCESSORS_ONLN),
-                have_load == 3 ? load[0] : -1.0, have_load == 3 ? load[1] : -1.0,
+                load_at_start, have_load == 3 ? load[0] : -1.0, have_load == 3 ? load[1] : -1.0,
                 have_load == 3 ? load[2] : -1.0, u.sysname, u.release);
 }
 
@@ -80,6 +86,7 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
+    const double load_at_start = load_now();
     try {
         // Forked before anything else runs, so the reader's process starts from a quiet copy.
         uhfbench::RemoteReader reader;
@@ -91,7 +98,7 @@ int main(int argc, char **argv) {
         // A handful of samples judges nothing: quick mode shows no verdicts.
         if (opt.quick)
             for (uhfbench::Row &r : rows) r.goal_ratio = r.goal_abs = 0;
-        print_conditions(opt.quick);
+        print_conditions(opt.quick, load_at_start);
         uhfbench::print_table(stdout, rows);
         // A row whose every exchange failed is broken, quick mode or not. A stray failure is
         // shown in its row's note: a reader process stalled past the library's inter-byte
