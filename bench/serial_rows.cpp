@@ -42,10 +42,11 @@ double cpu_s() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-// The line settings the library applies, so the raw client sees the same terminal.
+// The line settings the library applies, so the raw client sees the same terminal. The old
+// settings are read first, as the library's opener does, so the link limit makes the same calls.
 void raw_settings(int fd) {
-    termios t{};
-    ::tcgetattr(fd, &t);
+    termios old{};
+    ::tcgetattr(fd, &old);
     termios r{};
     r.c_cflag = CREAD | CLOCAL | CS8;
     r.c_cc[VMIN] = 1;
