@@ -110,3 +110,4 @@ install(CODE "
        \"# Written by cmake --install.\\nLIBRARY = \\\"\${_uhf_lib}\\\"\\n\")
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_uhf_site}/uhfreader/_installed.py\")
 " COMPONENT python)
+include(${CMAKE_CURRENT_LIST_DIR}/docs.cmake)
