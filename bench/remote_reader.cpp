@@ -99,7 +99,11 @@ void answer(int master, const uhfsim::Request &req, long long started, const Rep
             if (!write_all(ack, &one, 1)) _exit(0);
             continue;
         }
-        if (!(fds[0].revents & POLLIN)) continue;
+        if (!(fds[0].revents & POLLIN)) {
+            // Not expected while we hold the node open; a real-time task must never spin on it.
+            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) _exit(1);
+            continue;
+        }
         const long long t = now_ns();
         ssize_t r = ::read(master, buf, sizeof buf);
         if (r <= 0) continue;
