@@ -15,8 +15,7 @@ std::size_t big_endian(std::uint8_t high, std::uint8_t low) {
 
 std::uint8_t low_byte(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
 
-}  // namespace
-
+// Request lengths worked out from each counted block's own header.
 namespace measure {
 std::size_t select(const std::uint8_t *b) { return b[0]; }
 std::size_t bits(const std::uint8_t *b) { return 4 + bytes_for_bits(b[3]); }
@@ -29,6 +28,8 @@ std::size_t count_prefixed(const std::uint8_t *b) { return 1 + std::size_t{b[0]}
 std::size_t hash(const std::uint8_t *b) { return 3 + std::size_t{b[2]}; }
 std::size_t cipher(const std::uint8_t *b) { return 5 + std::size_t{b[4]}; }
 }  // namespace measure
+
+}  // namespace
 
 RequestLayout RequestLayout::literal(std::span<const std::uint8_t> bytes) {
     RequestLayout l;

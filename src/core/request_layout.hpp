@@ -34,7 +34,8 @@ public:
     static RequestLayout block(const std::uint8_t *src, std::size_t size);
     static RequestLayout block(const std::uint8_t *src, BlockMeasure measure);
 
-    // This layout's pieces followed by the other's.
+    // This layout's pieces followed by the other's; four pieces at most in all (the rows
+    // use three at most).
     RequestLayout operator+(const RequestLayout &next) const;
 
     // The length the caller's count fields work out to; may exceed what a request carries.
@@ -97,18 +98,5 @@ RequestLayout hash_block(const std::uint8_t *block);
 
 // A 5-byte header whose byte 4 counts the body bytes after it.
 RequestLayout cipher_block(const std::uint8_t *block);
-
-// Pure length rules, exposed for the tests.
-namespace measure {
-std::size_t select(const std::uint8_t *b);
-std::size_t bits(const std::uint8_t *b);
-std::size_t words3(const std::uint8_t *b);
-std::size_t words4(const std::uint8_t *b);
-std::size_t words5(const std::uint8_t *b);
-std::size_t custom(const std::uint8_t *b);
-std::size_t count_prefixed(const std::uint8_t *b);
-std::size_t hash(const std::uint8_t *b);
-std::size_t cipher(const std::uint8_t *b);
-}  // namespace measure
 
 }  // namespace uhf
