@@ -151,20 +151,26 @@ INSTANTIATE_TEST_SUITE_P(
                  {{K::frame, {0x10, 1, 1, 0, 0, 1, 0x10, 2}}, {K::frame, {0x10, 1, 2, 0, 0, 2, 0x10, 2}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Every command function of the header (reader address first) is in the table under its code.
+// Every command function of the header (reader address first, a command code in its
+// documentation) is in the table under that code.
 TEST(Catalog, HoldsEveryExportedCommand) {
     std::ifstream header(UHF_HEADER_PATH);
     ASSERT_TRUE(header);
-    const std::regex decl(R"(UHF_API int (\w+)\(int addr[,)].*/\* 0x([0-9A-F]{2}))");
+    const std::regex decl(R"(UHF_API int (\w+)\(int addr[,)])");
+    const std::regex code(R"((?:Command |/\* )0x([0-9A-Fa-f]{2}))");
     std::set<std::string> names;
+    std::optional<int> pending;
     std::string line;
     while (std::getline(header, line)) {
+        if (line.find("/**") != std::string::npos) pending.reset();
         std::smatch m;
-        if (!std::regex_search(line, m, decl)) continue;
+        if (std::regex_search(line, m, code)) pending = std::stoi(m[1], nullptr, 16);
+        if (!std::regex_search(line, m, decl) || !pending) continue;
         names.insert(m[1]);
         const uhfctl::CommandRow* row = uhfctl::find_command(m[1].str());
         ASSERT_NE(row, nullptr) << m[1];
-        EXPECT_EQ(row->code, std::stoi(m[2], nullptr, 16)) << m[1];
+        EXPECT_EQ(row->code, *pending) << m[1];
+        pending.reset();
     }
     EXPECT_EQ(names.size(), uhfctl::commands().size());
     EXPECT_GT(names.size(), 90u) << "the header's declarations no longer match the pattern";
