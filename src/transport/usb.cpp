@@ -112,7 +112,8 @@ Outcome exchange() {
     ReplyFields f;
     const Outcome o = decode_usb_reply({g_rx, g_rx_len}, current_expectation(), f, reply_area());
     if (f.have_status) ErrorCode = f.status;
-    if (f.have_length) BlkBLength = f.length;
+    // An announced length past the reply area is never left where a caller could index with it.
+    if (f.have_length) BlkBLength = f.length <= kReplyCapacity ? f.length : 0;
     if (o.code != 0) return o;
     g_stale = false;
     zero_reply_tail(f.length);

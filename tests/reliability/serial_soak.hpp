@@ -38,7 +38,7 @@ inline Config serial_config(std::uint64_t seed, std::size_t exchanges) {
     c.transport = Transport::serial;
     c.seed = seed;
     c.exchanges = exchanges;
-    c.weights = default_weights();
+    c.weights = default_weights(Transport::serial);
     c.first_byte_wait_ms = 40LL * t.first_byte_poll_ms;
     // Sending, the whole first-byte wait and the rest of the frame, with a second to spare
     // for a loaded machine.

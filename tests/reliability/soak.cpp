@@ -57,15 +57,19 @@ std::uint8_t other_than(Rng &rng, std::uint8_t a, std::uint8_t b) {
     return v;
 }
 
-// Wire offsets of the bytes one may change without touching the frame's structure: the
-// address, status, data and checksum bytes that are not 0x10 (a changed 0x10 would change
-// the doubling, a changed length the frame's extent). A change there is caught by the checksum.
-std::vector<std::size_t> corruptible(const Bytes &wire) {
-    std::vector<std::size_t> out;
+// Wire offsets of the bytes one may change without touching the doubling (a changed 0x10 or
+// a changed partner of one): every field but the command, whose echo is tested on its own.
+// `length` marks the two length bytes, whose change moves the frame's end as well.
+struct Spot {
+    std::size_t at;
+    bool length;
+};
+std::vector<Spot> corruptible(const Bytes &wire) {
+    std::vector<Spot> out;
     std::size_t field = 0;
     for (std::size_t i = 2; i + 2 < wire.size(); ++field) {
         const bool doubled = wire[i] == kDle;
-        if (!doubled && field != 1 && field != 3 && field != 4) out.push_back(i);
+        if (!doubled && field != 1) out.push_back({i, field == 3 || field == 4});
         i += doubled ? 2 : 1;
     }
     return out;
@@ -93,17 +97,19 @@ Plan inject(Reader &reader, Rng &rng, const Config &cfg, Fault fault, const Exch
         Bytes noise(1 + rng.below(8));
         for (auto &b : noise) b = other_than(rng, kDle, kDle);
         reader.script(Action::reply(r).with_noise(noise));
+        // The serial wait skips bytes before the first 0x10; a USB transfer must start with it.
+        if (usb) p = {fault, 235, 110};
         break;
     }
     case Fault::corrupt: {
         Bytes wire = uhfsim::encode_reply(r);
-        const auto at = corruptible(wire);
-        if (at.empty()) return inject(reader, rng, cfg, Fault::none, x);
-        std::uint8_t &b = wire[at[rng.below(at.size())]];
-        b = other_than(rng, b, kDle);
+        const auto spots = corruptible(wire);
+        if (spots.empty()) return inject(reader, rng, cfg, Fault::none, x);
+        const Spot spot = spots[rng.below(spots.size())];
+        wire[spot.at] = other_than(rng, wire[spot.at], kDle);
         reader.script(Action::raw(wire));
-        p.code = 243;
-        p.detail = 116;
+        // Any other change leaves the frame's shape and breaks the checksum.
+        p = spot.length ? Plan{fault, kAnyCode, 0} : Plan{fault, 243, 116};
         break;
     }
     case Fault::drop: {
@@ -124,6 +130,8 @@ Plan inject(Reader &reader, Rng &rng, const Config &cfg, Fault fault, const Exch
         const std::size_t size = uhfsim::encode_reply(r).size();
         const std::size_t piece = std::max<std::size_t>(1 + rng.below(8), (size + 5) / 6);
         reader.script(Action::reply(r).chunked(piece, static_cast<int>(rng.below(cfg.split_gap_max_ms + 1))));
+        // A USB reply must come in one transfer; each piece here ends one.
+        if (usb && piece < size) p.code = kAnyCode;
         break;
     }
     case Fault::late:
@@ -193,11 +201,7 @@ const char *name(Fault f) {
     return f < Fault::count ? names[static_cast<std::size_t>(f)] : "?";
 }
 
-bool benign(Fault f) {
-    return f == Fault::none || f == Fault::noise || f == Fault::split || f == Fault::stale_before;
-}
-
-std::array<unsigned, kFaultKinds> default_weights() {
+std::array<unsigned, kFaultKinds> default_weights(Transport t) {
     std::array<unsigned, kFaultKinds> w{};
     w[static_cast<std::size_t>(Fault::noise)] = 100;
     w[static_cast<std::size_t>(Fault::corrupt)] = 100;
@@ -209,6 +213,12 @@ std::array<unsigned, kFaultKinds> default_weights() {
     w[static_cast<std::size_t>(Fault::stale_between)] = 60;
     w[static_cast<std::size_t>(Fault::wrong_address)] = 50;
     w[static_cast<std::size_t>(Fault::wrong_command)] = 50;
+    if (t == Transport::usb) {
+        // Over USB a reply is only left waiting by an exchange that failed after sending, which
+        // the late replies provide; nothing sits in the device before a request otherwise.
+        w[static_cast<std::size_t>(Fault::stale_before)] = 0;
+        w[static_cast<std::size_t>(Fault::late)] = 4;
+    }
     return w;
 }
 
@@ -241,6 +251,9 @@ Figures run(Reader &reader, const Config &cfg, const std::function<void(std::siz
         const std::size_t len = rng.chance(cfg.long_reply_per_mille) ? rng.below(2049)
                                                                       : rng.below(cfg.max_reply_data + 1);
         x.meant = Reply{x.addr, x.cmd, rng.chance(60) ? kDle : rng.byte(), random_bytes(rng, len)};
+        // A USB reply must fit the one transfer the host reads it with.
+        while (cfg.max_reply_frame && uhfsim::encode_reply(x.meant).size() > cfg.max_reply_frame)
+            x.meant.data.resize(x.meant.data.size() > 16 ? x.meant.data.size() - 16 : 0);
 
         const Plan plan = inject(reader, rng, cfg, pick(rng, cfg), x);
         KindFigures &kind = fig.by_kind[static_cast<std::size_t>(plan.fault)];
@@ -271,6 +284,10 @@ Figures run(Reader &reader, const Config &cfg, const std::function<void(std::siz
                    (rc != plan.code || (plan.detail == kKeep ? IcRetCode != 0 : IcRetCode != plan.detail))) {
             problem(fig.wrong_code, i, plan.fault, rc, "expected " + std::to_string(plan.code));
         }
+
+        // Whatever the reply announced, no length past the reply area is left for a caller.
+        if (BlkBLength > sizeof BlkBAdrBeg)
+            problem(fig.wrong_code, i, plan.fault, rc, "BlkBLength " + std::to_string(BlkBLength));
 
         if (rc != 0) {
             ++kind.rejected;

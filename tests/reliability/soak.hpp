@@ -27,10 +27,10 @@ namespace uhfsoak {
 enum class Fault {
     none,           // a clean reply
     noise,          // bytes other than 0x10 before the reply
-    corrupt,        // one byte of the reply changed (never a 0x10, never the length)
+    corrupt,        // one byte of the reply changed (never a 0x10 or its partner)
     drop,           // one byte of the reply missing
     cut,            // the reply stops part-way
-    split,          // the reply in pieces with short gaps
+    split,          // the reply in pieces with short gaps (on USB, in several transfers)
     late,           // the reply comes after the wait is over
     stale_before,   // an earlier reply sits in the input before the request goes out
     stale_between,  // an earlier reply to another command arrives ahead of this one
@@ -40,9 +40,6 @@ enum class Fault {
 };
 inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::count);
 const char *name(Fault f);
-
-// Whether the library must accept the reply despite the fault.
-bool benign(Fault f);
 
 // Small, fast and the same everywhere, so a seed names one run on any machine.
 class Rng {
@@ -84,11 +81,12 @@ struct Config {
     long long bound_ms = 0;      // the longest any exchange may take
     long long first_byte_wait_ms = 0;  // the whole first-byte wait of a non-handshake exchange
     std::size_t max_reply_data = 64;
+    std::size_t max_reply_frame = 0;     // a reply frame longer than this is never sent (0: any)
     unsigned long_reply_per_mille = 10;  // replies of up to 2048 bytes
 };
 
 // Default mix: mostly clean or harmless, with the faults that cost a full wait kept rare.
-std::array<unsigned, kFaultKinds> default_weights();
+std::array<unsigned, kFaultKinds> default_weights(Transport t);
 
 struct KindFigures {
     std::size_t injected = 0;
@@ -104,7 +102,8 @@ struct Figures {
     std::size_t misattributed = 0;        // accepted, but not this request's reply as sent
     std::size_t false_success = 0;        // a damaging fault reported as success
     std::size_t benign_rejected = 0;      // a harmless fault refused
-    std::size_t wrong_code = 0;           // undocumented pair, or not the pair the fault fixes
+    std::size_t wrong_code = 0;           // undocumented pair, not the pair the fault fixes, or a
+                                          // length past the reply area left in BlkBLength
     std::size_t hangs = 0;                // over the bound
     std::size_t request_mismatch = 0;     // the reader did not see the request made
     long long max_ms = 0;
