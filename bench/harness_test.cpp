@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/pieces.hpp"
 #include "bench/remote_reader.hpp"
 #include "bench/table.hpp"
 #include "sim/wire.hpp"
@@ -259,6 +260,26 @@ TEST(RowLine, KeepsEveryFieldThroughTheTrip) {
     EXPECT_DOUBLE_EQ(out.goal_abs, in.goal_abs);
     EXPECT_EQ(out.note, in.note);
 }
+
+struct PieceCase {
+    std::size_t frame;
+    std::vector<std::size_t> pieces;
+};
+
+void PrintTo(const PieceCase &c, std::ostream *os) { *os << c.frame << "-byte frame"; }
+
+class UsbPieces : public testing::TestWithParam<PieceCase> {};
+
+// The raw USB client must move the same transfers as the library, or its limit is another
+// exchange's.
+TEST_P(UsbPieces, CutLikeTheTransport) {
+    EXPECT_EQ(usb_piece_sizes(GetParam().frame), GetParam().pieces);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cut, UsbPieces,
+                         testing::Values(PieceCase{8, {8}}, PieceCase{63, {63}}, PieceCase{64, {64, 2}},
+                                         PieceCase{65, {64, 1}}, PieceCase{70, {64, 6}},
+                                         PieceCase{128, {64, 64, 2}}, PieceCase{209, {64, 64, 64, 17}}));
 
 TEST(RemoteReaderPattern, CarriesDoubledBytes) {
     // Without a 0x10 among the data the doubling path would never be measured.

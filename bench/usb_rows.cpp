@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/pieces.hpp"
 #include "bench/remote_reader.hpp"
 #include "bench/table.hpp"
 #include "core/frame.hpp"
@@ -30,10 +31,9 @@ using uhfbench::Row;
 constexpr std::uint8_t kAddr = 0x05;
 constexpr std::uint8_t kCommand = 0x28;
 constexpr int kUsbPort = 32;
-// The device's fixed identity: bulk OUT 0x01, bulk IN 0x82, 64-byte pieces.
+// The device's fixed endpoints: bulk OUT 0x01, bulk IN 0x82.
 constexpr unsigned char kEndpointOut = 0x01;
 constexpr unsigned char kEndpointIn = 0x82;
-constexpr std::size_t kPieceSize = 64;
 
 double mono_s() {
     timespec ts{};
@@ -41,21 +41,11 @@ double mono_s() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-// The piece rule of the transport: 64-byte pieces, and two filler bytes after a frame whose
-// size is a multiple of 64, so the device never waits for a piece that is not coming.
-std::vector<std::size_t> piece_sizes(std::size_t frame) {
-    std::size_t total = frame % kPieceSize == 0 ? frame + 2 : frame;
-    std::vector<std::size_t> out;
-    for (std::size_t at = 0; at < total; at += kPieceSize)
-        out.push_back(std::min<std::size_t>(kPieceSize, total - at));
-    return out;
-}
-
 bool raw_round_trip(const std::vector<std::uint8_t> &frame, std::size_t reply_len) {
     std::uint8_t out[uhf::kMaxRequestFrame + 2] = {};
     std::memcpy(out, frame.data(), frame.size());
     std::size_t at = 0;
-    for (std::size_t n : piece_sizes(frame.size())) {
+    for (std::size_t n : uhfbench::usb_piece_sizes(frame.size())) {
         int moved = 0;
         if (libusb_bulk_transfer(q_usb_handle, kEndpointOut, out + at, static_cast<int>(n), &moved,
                                  2000) != 0)
