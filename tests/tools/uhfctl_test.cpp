@@ -137,6 +137,18 @@ TEST(UhfctlJson, InventoryListsEveryTagOfThePopulation) {
     EXPECT_EQ(ids, 9u);
 }
 
+TEST(UhfctlJson, DemoSummaryIsTheOnlyStdout) {
+    const auto r = run(ctl({"--json", "demo"}));
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto objects = tooltest::lines(r.out);
+    ASSERT_EQ(objects.size(), 1u) << r.out;
+    const auto j = parse_json_object(objects[0]);
+    ASSERT_TRUE(j) << objects[0];
+    EXPECT_EQ(j->at("ok"), "true");
+    EXPECT_EQ(j->at("tag_memory"), "ok");
+    EXPECT_NE(r.err.find("== inventory"), std::string::npos) << "the narrative moves to stderr";
+}
+
 TEST(UhfctlJson, WatchReportsWhileItRuns) {
     const auto r = run(ctl({"--sim", "--json", "inventory", "--watch", "--rounds", "3", "--interval", "600"}));
     ASSERT_EQ(r.exit, 0) << r.err;

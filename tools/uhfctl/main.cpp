@@ -329,6 +329,7 @@ void print_row_help(const CommandRow& row) {
                 row.result == Result::status ? "the reader's status byte" : "the exchange code (status byte shown)");
     if (std::strchr(row.args, 'b'))
         std::printf("  blocks are hex; bytes the command reads past the ones given are sent as 00\n");
+    std::printf("  the bytes' meaning is the reader's; the virtual reader's: docs/simulator.md\n");
 }
 
 // ---- link, info, raw ----
@@ -492,12 +493,13 @@ RoundResult inventory_round(const std::vector<const FamilyCalls*>& fams, std::ma
     return r;
 }
 
-void print_tags(const std::map<std::string, TagStats>& seen, double seconds, long rounds, long reads) {
-    std::printf("%-34s %-4s %7s %8s %5s %4s\n", "tag", "fam", "reads", "reads/s", "rssi", "ant");
+void print_tags(const std::map<std::string, TagStats>& seen, double seconds, long rounds, long reads,
+                FILE* out = stdout) {
+    std::fprintf(out, "%-34s %-4s %7s %8s %5s %4s\n", "tag", "fam", "reads", "reads/s", "rssi", "ant");
     for (const auto& [id, st] : seen)
-        std::printf("%-34s %-4s %7ld %8.1f %5d %4d\n", id.c_str(), st.family.c_str(), st.reads,
+        std::fprintf(out, "%-34s %-4s %7ld %8.1f %5d %4d\n", id.c_str(), st.family.c_str(), st.reads,
                     seconds > 0 ? st.reads / seconds : 0.0, st.rssi, st.antenna);
-    std::printf("%zu tags, %ld reads in %ld rounds, %.2f s: %.1f reads/s\n", seen.size(), reads, rounds, seconds,
+    std::fprintf(out, "%zu tags, %ld reads in %ld rounds, %.2f s: %.1f reads/s\n", seen.size(), reads, rounds, seconds,
                 seconds > 0 ? reads / seconds : 0.0);
 }
 
@@ -703,12 +705,14 @@ int cmd_demo(Session& s) {
     };
     std::vector<Timing> timings{{"link", s.link_ms()}};
     const auto t_all = Clock::now();
+    // With --json the narrative goes to stderr and stdout carries one summary object.
+    FILE* out = g.json ? stderr : stdout;
     auto fail = [&](const char* what, int rc) { return report_failure(what, 0, rc, 0); };
 
-    std::printf("== link\n");
-    std::printf("reader %s answers on %s in %.1f ms\n", Session::addr_text().c_str(), s.where().c_str(), s.link_ms());
+    std::fprintf(out, "== link\n");
+    std::fprintf(out, "reader %s answers on %s in %.1f ms\n", Session::addr_text().c_str(), s.where().c_str(), s.link_ms());
 
-    std::printf("\n== device\n");
+    std::fprintf(out, "\n== device\n");
     auto t = Clock::now();
     std::uint8_t info[22], temp[1], power[3];
     int rc = GetDeviceInfo(g.addr, info);
@@ -716,11 +720,11 @@ int cmd_demo(Session& s) {
     if ((rc = Read_DeviceTemp(g.addr, temp))) return fail("Read_DeviceTemp", rc);
     if ((rc = Get_RF_Power(g.addr, power))) return fail("Get_RF_Power", rc);
     timings.push_back({"device information", ms_since(t)});
-    std::printf("device information  %s  |%s|\n", hex(info).c_str(), printable(info).c_str());
-    std::printf("temperature         %d\n", static_cast<std::int8_t>(temp[0]));
-    std::printf("RF power            %s\n", hex(power).c_str());
+    std::fprintf(out, "device information  %s  |%s|\n", hex(info).c_str(), printable(info).c_str());
+    std::fprintf(out, "temperature         %d\n", static_cast<std::int8_t>(temp[0]));
+    std::fprintf(out, "RF power            %s\n", hex(power).c_str());
 
-    std::printf("\n== inventory, 5 rounds over EPC, GB and GJB\n");
+    std::fprintf(out, "\n== inventory, 5 rounds over EPC, GB and GJB\n");
     t = Clock::now();
     std::map<std::string, TagStats> seen;
     long reads = 0;
@@ -733,9 +737,9 @@ int cmd_demo(Session& s) {
     }
     const double inv_ms = ms_since(t);
     timings.push_back({"5 inventory rounds", inv_ms});
-    print_tags(seen, inv_ms / 1000, 5, reads);
+    print_tags(seen, inv_ms / 1000, 5, reads, out);
 
-    std::printf("\n== tag memory\n");
+    std::fprintf(out, "\n== tag memory\n");
     t = Clock::now();
     std::string epc_id;
     for (const auto& [id, st] : seen)
@@ -745,7 +749,7 @@ int cmd_demo(Session& s) {
         }
     bool memory_ok = false;
     if (epc_id.empty()) {
-        std::printf("no EPC tag in the field; skipped\n");
+        std::fprintf(out, "no EPC tag in the field; skipped\n");
     } else {
         const std::vector<std::uint8_t> id = *parse_hex(epc_id);
         // Single the tag out by its ID, then write four words of user memory and read them back.
@@ -767,30 +771,41 @@ int cmd_demo(Session& s) {
         memory_ok = write_status == 0 && rc == 0 && back[0] == 8 && std::memcmp(back + 1, pattern, 8) == 0;
         std::uint8_t every[1] = {1};
         EPC_Write_Select_Para(g.addr, every);
-        std::printf("tag %s\n  wrote user words 0-3  %s  (%s)\n  read back             %s  (%s)\n", epc_id.c_str(),
+        std::fprintf(out, "tag %s\n  wrote user words 0-3  %s  (%s)\n  read back             %s  (%s)\n", epc_id.c_str(),
                     hex(pattern).c_str(), status_text(write_status).c_str(),
                     hex(std::span(back + 1, std::min<std::size_t>(back[0], 8))).c_str(), status_text(rc).c_str());
-        std::printf("  %s\n", memory_ok ? "read back what was written" : "MISMATCH: the read-back differs");
+        std::fprintf(out, "  %s\n", memory_ok ? "read back what was written" : "MISMATCH: the read-back differs");
     }
     timings.push_back({"tag write + read-back", ms_since(t)});
 
-    std::printf("\n== FM151M random numbers\n");
+    std::fprintf(out, "\n== FM151M random numbers\n");
     t = Clock::now();
     std::uint8_t rn[2 + 16 + 2048] = {};
     rc = FM151M_Get_RN(g.addr, 16, rn);
     if (exchange_failed(rc, Result::status)) return fail("FM151M_Get_RN", rc);
     const std::size_t c = std::min<std::size_t>((rn[0] << 8) | rn[1], 2046);
     timings.push_back({"16 random bytes", ms_since(t)});
-    std::printf("%s, %zu bytes: %s\n", status_text(rc).c_str(), c, hex(std::span(rn + 2, c)).c_str());
+    std::fprintf(out, "%s, %zu bytes: %s\n", status_text(rc).c_str(), c, hex(std::span(rn + 2, c)).c_str());
     const bool rn_ok = rc == 0 && c == 16;
     s.settle();
 
-    std::printf("\n== summary\n");
-    for (const Timing& tm : timings) std::printf("  %-24s %8.1f ms\n", tm.step.c_str(), tm.ms);
-    std::printf("  %-24s %8.1f ms\n", "total (after link)", ms_since(t_all));
-    std::printf("  %zu tags seen, tag memory %s, random numbers %s\n", seen.size(),
+    std::fprintf(out, "\n== summary\n");
+    for (const Timing& tm : timings) std::fprintf(out, "  %-24s %8.1f ms\n", tm.step.c_str(), tm.ms);
+    std::fprintf(out, "  %-24s %8.1f ms\n", "total (after link)", ms_since(t_all));
+    std::fprintf(out, "  %zu tags seen, tag memory %s, random numbers %s\n", seen.size(),
                 epc_id.empty() ? "skipped" : memory_ok ? "ok" : "FAILED", rn_ok ? "ok" : "FAILED");
-    return (memory_ok || epc_id.empty()) && rn_ok ? kExitOk : kExitStatus;
+    const bool ok = (memory_ok || epc_id.empty()) && rn_ok;
+    if (g.json) {
+        std::string steps = "[";
+        for (const Timing& tm : timings) {
+            if (steps.size() > 1) steps += ",";
+            steps += Json().str("step", tm.step).real("ms", tm.ms).text();
+        }
+        emit(Json().str("command", "demo").boolean("ok", ok).str("reader", s.where()).num("tags", static_cast<long long>(seen.size()))
+                 .str("tag_memory", epc_id.empty() ? "skipped" : memory_ok ? "ok" : "failed").boolean("random_numbers", rn_ok)
+                 .raw("timings", steps + "]").real("ms", ms_since(t_all)));
+    }
+    return ok ? kExitOk : kExitStatus;
 }
 
 // ---- main ----
