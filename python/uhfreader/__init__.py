@@ -76,11 +76,14 @@ class LinkError(ExchangeError):
     def __init__(self, code, detail, where):
         self.code = code
         self.detail = detail
-        UhfError.__init__(
-            self,
-            f"no reader answers on {where} (link {code}, last handshake {detail}: "
-            f"{describe_exchange(detail)})",
-        )
+        if where == "USB" and code == 1:
+            # The library cannot say whether the device is missing or may not be opened.
+            text = ("no USB reader could be opened: none attached, or no permission "
+                    "(install 60-uhfreader.rules, or join the plugdev group)")
+        else:
+            text = (f"no reader answers on {where} (link {code}, last handshake {detail}: "
+                    f"{describe_exchange(detail)})")
+        UhfError.__init__(self, text)
 
 
 class ReaderStatusError(UhfError):
