@@ -2,8 +2,10 @@
 // behind --trace, and the command table against the public header.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <fstream>
-#include <regex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -151,25 +153,47 @@ INSTANTIATE_TEST_SUITE_P(
                  {{K::frame, {0x10, 1, 1, 0, 0, 1, 0x10, 2}}, {K::frame, {0x10, 1, 2, 0, 0, 2, 0x10, 2}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The command code a documentation line names ("Command 0x28." or "/* 0x28: ..."), if any.
+std::optional<int> documented_code(const std::string& line) {
+    for (const char* mark : {"Command 0x", "/* 0x"}) {
+        const auto at = line.find(mark);
+        if (at == std::string::npos || at + std::strlen(mark) + 2 > line.size()) continue;
+        const std::string digits = line.substr(at + std::strlen(mark), 2);
+        if (std::isxdigit(static_cast<unsigned char>(digits[0])) && std::isxdigit(static_cast<unsigned char>(digits[1])))
+            return std::stoi(digits, nullptr, 16);
+    }
+    return std::nullopt;
+}
+
+// "EPC_Read_TAG" from "UHF_API int EPC_Read_TAG(int addr, ...": a command takes the reader
+// address first.
+std::optional<std::string> command_declared(const std::string& line) {
+    const std::string head = "UHF_API int ";
+    if (line.rfind(head, 0) != 0) return std::nullopt;
+    const auto paren = line.find('(');
+    if (paren == std::string::npos) return std::nullopt;
+    const std::string rest = line.substr(paren);
+    if (rest.rfind("(int addr,", 0) != 0 && rest.rfind("(int addr)", 0) != 0) return std::nullopt;
+    return line.substr(head.size(), paren - head.size());
+}
+
 // Every command function of the header (reader address first, a command code in its
 // documentation) is in the table under that code.
 TEST(Catalog, HoldsEveryExportedCommand) {
     std::ifstream header(UHF_HEADER_PATH);
     ASSERT_TRUE(header);
-    const std::regex decl(R"(UHF_API int (\w+)\(int addr[,)])");
-    const std::regex code(R"((?:Command |/\* )0x([0-9A-Fa-f]{2}))");
     std::set<std::string> names;
     std::optional<int> pending;
     std::string line;
     while (std::getline(header, line)) {
         if (line.find("/**") != std::string::npos) pending.reset();
-        std::smatch m;
-        if (std::regex_search(line, m, code)) pending = std::stoi(m[1], nullptr, 16);
-        if (!std::regex_search(line, m, decl) || !pending) continue;
-        names.insert(m[1]);
-        const uhfctl::CommandRow* row = uhfctl::find_command(m[1].str());
-        ASSERT_NE(row, nullptr) << m[1];
-        EXPECT_EQ(row->code, *pending) << m[1];
+        if (auto code = documented_code(line)) pending = code;
+        const auto name = command_declared(line);
+        if (!name || !pending) continue;
+        names.insert(*name);
+        const uhfctl::CommandRow* row = uhfctl::find_command(*name);
+        ASSERT_NE(row, nullptr) << *name;
+        EXPECT_EQ(row->code, *pending) << *name;
         pending.reset();
     }
     EXPECT_EQ(names.size(), uhfctl::commands().size());
