@@ -329,8 +329,13 @@ INSTANTIATE_TEST_SUITE_P(EveryScalar, Scalar, testing::ValuesIn(scalar_cases()),
 // one the last port had is now a socket whose other end would see it.
 class Unlinked : public testing::TestWithParam<Row> {};
 
+// Request blocks whose every count field is small (0x01 throughout), so each call reads no
+// more of them than they hold.
+constexpr std::size_t kBlock = 64;
+constexpr u8 kBlockFill = 0x01;
+
 void expect_untouched_failure(const Row &row) {
-    Buffer block(32), block2(32), reply(2048);
+    Buffer block(kBlock, kBlockFill), block2(kBlock, kBlockFill), reply(2048);
     Args a;
     a.addr = kAddr;
     for (int &s : a.s) s = 1;
@@ -339,8 +344,8 @@ void expect_untouched_failure(const Row &row) {
     a.reply = reply.bytes.get();
     const int rc = row.call(a);
     EXPECT_NE(rc, 0);
-    EXPECT_EQ(block.content(), Bytes(32, 0xCC));
-    EXPECT_EQ(block2.content(), Bytes(32, 0xCC));
+    EXPECT_EQ(block.content(), Bytes(kBlock, kBlockFill));
+    EXPECT_EQ(block2.content(), Bytes(kBlock, kBlockFill));
     Bytes expect(2048, 0xCC);
     std::fill_n(expect.begin(), row.cleared, 0);
     EXPECT_EQ(reply.content(), expect);
@@ -391,7 +396,7 @@ TEST(BeforeAnyLink, CommandsLeaveStandardInputAlone) {
     ASSERT_EQ(write(pair[1], "x", 1), 1);
     int failures = 0;
     for (const Row &row : kRows) {
-        Buffer block(32), block2(32), reply(2048);
+        Buffer block(kBlock, kBlockFill), block2(kBlock, kBlockFill), reply(2048);
         Args a{kAddr, {1, 1, 1, 1}, block.bytes.get(), block2.bytes.get(), reply.bytes.get()};
         if (row.call(a) == 0) ++failures;
     }

@@ -40,6 +40,8 @@ inline Config serial_config(std::uint64_t seed, std::size_t exchanges) {
     c.exchanges = exchanges;
     c.weights = default_weights(Transport::serial);
     c.first_byte_wait_ms = 40LL * t.first_byte_poll_ms;
+    c.handshake_wait_ms = 20LL * t.first_byte_poll_ms;
+    c.inter_byte_wait_ms = t.inter_byte_gap_ms;
     // Sending, the whole first-byte wait and the rest of the frame, with a second to spare
     // for a loaded machine.
     c.bound_ms = t.send_bound_ms + c.first_byte_wait_ms + t.frame_rest_bound_ms + 1000;

@@ -80,6 +80,8 @@ struct Config {
     int late_by_ms = 120;        // how far past the whole first-byte wait a late reply comes
     long long bound_ms = 0;      // the longest any exchange may take
     long long first_byte_wait_ms = 0;  // the whole first-byte wait of a non-handshake exchange
+    long long handshake_wait_ms = 0;   // ... and of the link handshake
+    long long inter_byte_wait_ms = 0;  // the silence inside a reply that ends it (serial)
     std::size_t max_reply_data = 64;
     std::size_t max_reply_frame = 0;     // a reply frame longer than this is never sent (0: any)
     unsigned long_reply_per_mille = 10;  // replies of up to 2048 bytes
@@ -106,6 +108,15 @@ struct Figures {
                                           // length past the reply area left in BlkBLength
     std::size_t hangs = 0;                // over the bound
     std::size_t request_mismatch = 0;     // the reader did not see the request made
+    // USB only, counted apart: a clean reply refused because a leftover of the failed exchange
+    // before it arrived after the drain had given up. Safe (non-zero, nothing misattributed),
+    // and a matter of how fast the device hands over what it holds.
+    std::size_t refused_after_leftovers = 0;
+    // Counted apart, neither a fault of the library: a wait that ran its full length before
+    // the simulator's bytes came (a loaded machine starves the simulator's thread), and a late
+    // reply accepted because the attempt-counted wait itself ran slower than planned.
+    std::size_t waited_out = 0;
+    std::size_t late_within_slow_wait = 0;
     long long max_ms = 0;
     double seconds = 0;
     std::vector<std::string> first_problems;  // the first few, for the report

@@ -28,19 +28,22 @@ private:
     uhfsim::UsbReader &dev_;
 };
 
-// Shortened reply wait so a late reply costs a fraction of a second; the drain of a failed
-// exchange's leftovers keeps a read long enough for a loaded machine to hand over what is due.
+// Shortened reply wait so a late reply costs a fraction of a second. The drain of a failed
+// exchange's leftovers ends at the first read that times out; through the emulator on a
+// loaded machine (sanitizers, other soaks) handing over a reply already due can take tens of
+// milliseconds, so each drain read here waits longer than on hardware.
 inline Config usb_config(std::uint64_t seed, std::size_t exchanges) {
     auto &t = uhf::usb::timing();
     t.reply_ms = 150;
     t.piece_send_ms = 1000;
-    t.drain_read_ms = 15;
+    t.drain_read_ms = 40;
     Config c;
     c.transport = Transport::usb;
     c.seed = seed;
     c.exchanges = exchanges;
     c.weights = default_weights(Transport::usb);
     c.first_byte_wait_ms = t.reply_ms;
+    c.handshake_wait_ms = t.handshake_reply_ms;
     c.max_reply_frame = uhf::kReplyCapacity;
     // Every piece of the longest request, the drain, the reply wait, and a second to spare.
     const long long pieces = (uhf::kMaxRequestFrame + 2 + 63) / 64;

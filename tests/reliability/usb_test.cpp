@@ -50,10 +50,10 @@ std::string descriptors() {
 
 // Each USB exchange costs several round trips through the emulator, so the suite's run is
 // shorter than the serial one; scripts/soak runs the long one.
-TEST(UsbSoak, ThreeThousandExchangesUnderFaults) {
-    const uhfsoak::Figures fig = uhfsoak::usb_soak(20261208, 3'000);
+TEST(UsbSoak, TwoThousandExchangesUnderFaults) {
+    const uhfsoak::Figures fig = uhfsoak::usb_soak(20261208, 2'000);
     std::printf("%s", fig.report().c_str());
-    EXPECT_EQ(fig.exchanges, 3'000u);
+    EXPECT_EQ(fig.exchanges, 2'000u);
     EXPECT_EQ(fig.problems(), 0u) << fig.report();
 }
 
@@ -109,7 +109,7 @@ TEST_F(UsbResources, LinkCyclesGiveEverythingBack) {
         }
     }
     EXPECT_EQ(entries("/proc/self/fd"), fds);
-    EXPECT_EQ(entries("/proc/self/task"), threads);
+    EXPECT_LE(entries("/proc/self/task"), threads);  // helper threads may end, none may pile up
     EXPECT_FALSE(uhf::usb::device_open());
     expect_all_returned(r);
     EXPECT_EQ(r.counters().opens, cycles + 1);
@@ -144,7 +144,7 @@ TEST_P(UsbFailedOpen, RepeatedFailuresGiveEverythingBack) {
     if (GetParam().fds_comparable) {
         EXPECT_EQ(entries("/proc/self/fd"), fds);
     }
-    EXPECT_EQ(entries("/proc/self/task"), threads);
+    EXPECT_LE(entries("/proc/self/task"), threads);
     expect_all_returned(r);
     EXPECT_EQ(r.counters().claims, r.counters().releases);
     // And an exchange after all that fails without touching a released object.
