@@ -25,7 +25,7 @@ real=$(basename "$(readlink -f "$libdir/libuhfreader.so")")
 [[ $(readlink "$libdir/libuhfreader.so.1") == "$real" ]] || fail "libuhfreader.so.1 is not a link to $real"
 soname=$(objdump -p "$libdir/$real" | awk '$1 == "SONAME" { print $2 }')
 [[ $soname == libuhfreader.so.1 ]] || fail "SONAME is '$soname'"
-for f in "$libdir/libuhfreader.a" "$prefix/include/uhfreader.h" \
+for f in "$libdir/libuhfreader.a" "$prefix/include/uhfreader.h" "$prefix/share/doc/uhfreader/examples/inventory.c" \
          "$libdir/pkgconfig/uhfreader.pc" "$libdir/cmake/uhfreader/uhfreaderConfig.cmake" \
          "$prefix/lib/udev/rules.d/60-uhfreader.rules"; do
     [[ -f $f ]] || fail "missing $f"
@@ -56,7 +56,7 @@ for exe in "$work/consumer_pc" "$work/consumer_cmake/consumer" "$work/consumer_c
     [[ $out =~ ^info(\ [0-9A-F]{2}){22}$ ]] || fail "$exe printed '$out'"
 done
 # The installed Python package finds the installed library by itself.
-out=$(env -u UHFREADER_LIBRARY PYTHONPATH="$prefix/lib/uhfreader/python" PYTHONDONTWRITEBYTECODE=1 \
+out=$(env -u UHFREADER_LIBRARY PYTHONPATH="$libdir/uhfreader/python" PYTHONDONTWRITEBYTECODE=1 \
       LD_PRELOAD="${UHF_PY_PRELOAD:-}" ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 python3 -c '
 import sys, uhfreader
 with uhfreader.Reader(sys.argv[1]) as r:
@@ -67,4 +67,7 @@ ldd "$work/consumer_cmake/consumer_static" | grep -q libuhfreader && fail "stati
 # A packager's staged install into /usr: everything, the udev rule included, stays under DESTDIR.
 DESTDIR=$work/stage cmake --install "$build" --prefix /usr >"$work/stage.log"
 [[ -f $work/stage/usr/lib/udev/rules.d/60-uhfreader.rules ]] || fail "staged udev rule missing"
+rel=${libdir#"$prefix"/}
+grep -qx "LIBRARY = \"/usr/$rel/libuhfreader.so.1\"" "$work/stage/usr/$rel/uhfreader/python/uhfreader/_installed.py" \
+    || fail "staged Python package does not point at the library's final place"
 echo "install test passed"
