@@ -47,7 +47,9 @@ public:
 
 protected:
     void SetUp() override {
-        uhf::serial::timing().first_byte_poll_ms = 2;
+        // Short enough that the silent readers below cost about a second, long enough that a
+        // starved simulator still answers a handshake in time.
+        uhf::serial::timing().first_byte_poll_ms = 10;
         char tmpl[] = "/tmp/uhf-rel-nodes-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
