@@ -11,7 +11,6 @@ namespace cmdtest {
 using uhfsim::Action;
 
 void Commands::SetUp() {
-    uhf::serial::timing().first_byte_poll_ms = 5;
     ASSERT_EQ(LinkCom_Path(kReader, sim.path().c_str(), 115200), 0);
     sim.clear_log();
     // Stale bytes a copy must never hand out: the reply area past the received data reads 0.

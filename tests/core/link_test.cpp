@@ -16,7 +16,7 @@ using uhftest::open_descriptors;
 
 class Link : public testing::Test {
 protected:
-    void SetUp() override { uhf::serial::timing().first_byte_poll_ms = 2; }
+    void SetUp() override { uhf::serial::timing().first_byte_poll_ms = uhftest::kTestPollMs; }
     void TearDown() override {
         UnLinkCom();
         uhf::serial::timing() = {};

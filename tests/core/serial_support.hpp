@@ -33,12 +33,16 @@ inline int open_descriptors() {
     return n;
 }
 
-// A serial port opened on a simulated reader; the first-byte wait is shortened so that
-// cases without a reply end in a fraction of a second (budgets and codes are unchanged).
+// One attempt's wait in tests: short enough that cases without a reply end within a
+// second, long enough that a loaded machine's reader still answers within the budget.
+inline constexpr int kTestPollMs = 20;
+
+// A serial port opened on a simulated reader, with the shortened first-byte wait (budgets
+// and codes are unchanged).
 class SerialLink : public testing::Test {
 protected:
     void SetUp() override {
-        uhf::serial::timing().first_byte_poll_ms = 5;
+        uhf::serial::timing().first_byte_poll_ms = kTestPollMs;
         USB_Flag = 0;
         ASSERT_EQ(RS232_InitPort_Path(sim.path().c_str(), 115200), 0);
     }
