@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "sim/usb/usb_reader.hpp"
@@ -39,6 +40,19 @@ inline int count_entries(const char *dir) {
 }
 inline int open_descriptors() { return count_entries("/proc/self/fd"); }
 inline int threads() { return count_entries("/proc/self/task"); }
+
+// umockdev tears down its side of a closed connection on its own thread, a moment after
+// libusb has let go; a count is compared once that has had time to happen.
+template <class Count>
+int settled(Count count, int expected) {
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    int n = count();
+    while (n != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+        n = count();
+    }
+    return n;
+}
 
 template <class F>
 long long elapsed_ms(F &&f) {
