@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <functional>
 #include <memory>
@@ -57,6 +56,10 @@ TEST(UsbSoak, TwoThousandExchangesUnderFaults) {
     EXPECT_EQ(fig.problems(), 0u) << fig.report();
 }
 
+bool closed_by_emulator(const UsbReader &r) {
+    return r.wait_until([](const UsbCounters &c) { return c.closes == c.opens; }, 5s);
+}
+
 class UsbResources : public testing::Test {
 protected:
     void SetUp() override {
@@ -100,14 +103,14 @@ TEST_F(UsbResources, LinkCyclesGiveEverythingBack) {
         ASSERT_EQ(USB_Flag, 1);
         ASSERT_EQ(UnLinkCom(), 0);
         if (i % 1000 == 999) {
-            const int now = entries("/proc/self/fd");
-            const UsbCounters c = r.counters();
-            std::this_thread::sleep_for(200ms);
-            ASSERT_EQ(now, fds) << "after " << i + 1 << " cycles\nbefore:\n" << before << "now:\n" << descriptors()
-                                << "opens " << c.opens << " closes " << c.closes << " later "
-                                << entries("/proc/self/fd") << " closes " << r.counters().closes;
+            // The emulator's end of each device connection is in this process too, and its
+            // thread closes it once it sees the library's close: wait for that first.
+            ASSERT_TRUE(closed_by_emulator(r));
+            ASSERT_EQ(entries("/proc/self/fd"), fds)
+                << "after " << i + 1 << " cycles\nbefore:\n" << before << "now:\n" << descriptors();
         }
     }
+    ASSERT_TRUE(closed_by_emulator(r));
     EXPECT_EQ(entries("/proc/self/fd"), fds);
     EXPECT_LE(entries("/proc/self/task"), threads);  // helper threads may end, none may pile up
     EXPECT_FALSE(uhf::usb::device_open());
@@ -141,6 +144,7 @@ TEST_P(UsbFailedOpen, RepeatedFailuresGiveEverythingBack) {
         ASSERT_EQ(USB_Flag, 0);
         ASSERT_FALSE(uhf::usb::device_open());
     }
+    ASSERT_TRUE(closed_by_emulator(r));
     if (GetParam().fds_comparable) {
         EXPECT_EQ(entries("/proc/self/fd"), fds);
     }
