@@ -7,6 +7,7 @@
 #include <string>
 
 #include "serial_support.hpp"
+#include "support/scratch_nodes.hpp"
 
 namespace {
 
@@ -82,25 +83,8 @@ TEST_F(Link, RelinkingReleasesTheHeldPort) {
 // The numbered openers, redirected into a scratch directory of links to simulated readers.
 class NumberedNodes : public Link {
 protected:
-    void SetUp() override {
-        Link::SetUp();
-        char tmpl[] = "/tmp/uhf-nodes-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        builtin_ = dir_ + "/ttyS";
-        adapter_ = dir_ + "/ttyUSB";
-        uhf::serial::node_families() = {builtin_.c_str(), adapter_.c_str()};
-    }
-    void TearDown() override {
-        Link::TearDown();
-        uhf::serial::node_families() = {};
-        std::string cmd = "rm -rf " + dir_;
-        ASSERT_EQ(system(cmd.c_str()), 0);
-    }
-    void place(const std::string &name, const uhfsim::PtyReader &sim) {
-        ASSERT_EQ(symlink(sim.path().c_str(), (dir_ + "/" + name).c_str()), 0);
-    }
-    std::string dir_, builtin_, adapter_;
+    void place(const std::string &name, const uhfsim::PtyReader &sim) { nodes_.place(name, sim.path()); }
+    uhftest::ScratchNodes nodes_;
 };
 
 TEST_F(NumberedNodes, BuiltinPortFirstThenAdapter) {

@@ -12,47 +12,15 @@
 #include <vector>
 
 #include "sim/usb/usb_reader.hpp"
+#include "support/host.hpp"
 #include "uhfreader.h"
 
 namespace uhftest {
 
-using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
 inline constexpr int kUsbPort = 32;
 inline constexpr std::uint8_t kAddr = 0x07;
-
-inline int run_exchange(std::uint8_t addr, std::uint8_t cmd, const Bytes &data) {
-    pc_id = addr;
-    IcCmd = cmd;
-    if (!data.empty()) std::memcpy(BlkAAdrBeg, data.data(), data.size());
-    BlkALength = static_cast<unsigned char>(data.size());
-    return PcSendOrder();
-}
-
-inline int count_entries(const char *dir) {
-    int n = 0;
-    if (DIR *d = opendir(dir)) {
-        while (readdir(d) != nullptr) ++n;
-        closedir(d);
-    }
-    return n;
-}
-inline int open_descriptors() { return count_entries("/proc/self/fd"); }
-inline int threads() { return count_entries("/proc/self/task"); }
-
-// umockdev tears down its side of a closed connection on its own thread, a moment after
-// libusb has let go; a count is compared once that has had time to happen.
-template <class Count>
-int settled(Count count, int expected) {
-    const auto deadline = std::chrono::steady_clock::now() + 2s;
-    int n = count();
-    while (n != expected && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-        n = count();
-    }
-    return n;
-}
 
 template <class F>
 long long elapsed_ms(F &&f) {
