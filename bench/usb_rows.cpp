@@ -113,7 +113,7 @@ int main(int argc, char **argv) {
         std::vector<double> lib;
         std::size_t failed = 0;
         const std::size_t total = quick ? 10 : sz.samples;
-        const std::size_t block = quick ? 5 : 50;
+        const std::size_t block = 5;
         raw_round_trip(frame, reply_len);
         library_exchange(data, sz.reply);
         reader.clear_log();
