@@ -39,8 +39,9 @@ inline Config serial_config(std::uint64_t seed, std::size_t exchanges) {
     c.seed = seed;
     c.exchanges = exchanges;
     c.weights = default_weights(Transport::serial);
-    c.first_byte_wait_ms = 40LL * t.first_byte_poll_ms;
-    c.handshake_wait_ms = 20LL * t.first_byte_poll_ms;
+    // The pauses between the 40 attempts (20 for the handshake); the last attempt has none.
+    c.first_byte_wait_ms = 39LL * t.first_byte_poll_ms;
+    c.handshake_wait_ms = 19LL * t.first_byte_poll_ms;
     c.inter_byte_wait_ms = t.inter_byte_gap_ms;
     // Sending, the whole first-byte wait and the rest of the frame, with a second to spare
     // for a loaded machine.
@@ -50,7 +51,7 @@ inline Config serial_config(std::uint64_t seed, std::size_t exchanges) {
 
 // Runs a serial soak on a fresh pseudo-terminal reader; the port is closed again afterwards.
 inline Figures serial_soak(std::uint64_t seed, std::size_t exchanges,
-                           const std::function<void(std::size_t)> &progress = {}) {
+                           const Progress &progress = {}) {
     uhfsim::PtyReader sim;
     PtySoakReader reader(sim);
     const Config cfg = serial_config(seed, exchanges);

@@ -127,7 +127,10 @@ struct Figures {
     std::string report() const;
 };
 
-// Runs the soak over the library's active link; `progress` hears every thousandth exchange.
-Figures run(Reader &reader, const Config &cfg, const std::function<void(std::size_t done)> &progress = {});
+// Hears every thousandth exchange, with the figures so far.
+using Progress = std::function<void(std::size_t done, const Figures &so_far)>;
+
+// Runs the soak over the library's active link.
+Figures run(Reader &reader, const Config &cfg, const Progress &progress = {});
 
 }  // namespace uhfsoak

@@ -28,9 +28,10 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    auto progress = [](std::size_t done) {
+    // The figures so far every 50 000 exchanges, so a run cut short still says what it found.
+    auto progress = [](std::size_t done, const uhfsoak::Figures &so_far) {
         if (done % 50'000 == 0) {
-            std::printf("  %zu exchanges\n", done);
+            std::printf("-- after %zu exchanges\n%s", done, so_far.report().c_str());
             std::fflush(stdout);
         }
     };

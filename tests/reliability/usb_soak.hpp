@@ -54,7 +54,7 @@ inline Config usb_config(std::uint64_t seed, std::size_t exchanges) {
 // Runs a USB soak on a fresh emulated bus; the link is closed again afterwards. The process
 // must run under umockdev's preload.
 inline Figures usb_soak(std::uint64_t seed, std::size_t exchanges,
-                        const std::function<void(std::size_t)> &progress = {}) {
+                        const Progress &progress = {}) {
     Figures fig;
     auto bus = std::make_unique<uhfsim::UsbBus>();
     uhfsim::UsbReader &dev = bus->add_reader();
