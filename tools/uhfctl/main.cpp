@@ -24,6 +24,7 @@
 #include "uhfctl/proxy.hpp"
 #include "uhfctl/taglist.hpp"
 #include "uhfctl/text.hpp"
+#include "uhfctl/usb_access.hpp"
 #include "uhfreader.h"
 
 namespace uhfctl {
@@ -138,6 +139,10 @@ public:
         settle();
         if (rc != 0) {
             const int handshake = IcRetCode;
+            if (handshake == 0 && (g.usb || g.port == 32)) {
+                const std::string denied = usb_access_problem();
+                if (!denied.empty()) return fail_open(denied);
+            }
             std::string why = handshake ? exchange_words(handshake, 0) : "the port could not be opened";
             // The detail code is gone: the link keeps the handshake's exchange code instead.
             if (handshake) why = why.substr(0, why.rfind(", detail")) + ")";
