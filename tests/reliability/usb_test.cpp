@@ -1,8 +1,6 @@
 // The short soak and the resource checks over the emulated USB reader.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include <memory>
 #include <ostream>
 
+#include "support/host.hpp"
 #include "usb_soak.hpp"
 
 namespace {
@@ -21,31 +20,6 @@ using uhfsim::Action;
 using uhfsim::Request;
 using uhfsim::UsbCounters;
 using uhfsim::UsbReader;
-
-int entries(const char *dir) {
-    int n = 0;
-    if (DIR *d = opendir(dir)) {
-        while (readdir(d) != nullptr) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-// What each open descriptor points at, for the failure message.
-std::string descriptors() {
-    std::string out;
-    if (DIR *d = opendir("/proc/self/fd")) {
-        while (dirent *e = readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            char target[256] = {};
-            const std::string link = std::string("/proc/self/fd/") + e->d_name;
-            if (readlink(link.c_str(), target, sizeof target - 1) < 0) continue;
-            out += std::string(e->d_name) + " -> " + target + "\n";
-        }
-        closedir(d);
-    }
-    return out;
-}
 
 // Each USB exchange costs several round trips through the emulator, so the suite's run is
 // shorter than the serial one; scripts/soak runs the long one.
@@ -95,9 +69,10 @@ TEST_F(UsbResources, LinkCyclesGiveEverythingBack) {
     // The first link lets libusb settle whatever it keeps for the process.
     ASSERT_EQ(LinkCom(0x05, 32, 9600), 0);
     UnLinkCom();
-    const int fds = entries("/proc/self/fd");
-    const std::string before = descriptors();
-    const int threads = entries("/proc/self/task");
+    ASSERT_TRUE(closed_by_emulator(r));
+    const int fds = uhftest::descriptors_but_eventfds();
+    const std::string before = uhftest::describe_descriptors();
+    const int threads = uhftest::threads();
     for (int i = 0; i < cycles; ++i) {
         ASSERT_EQ(LinkCom(0x05, 32, 9600), 0) << "cycle " << i;
         ASSERT_EQ(USB_Flag, 1);
@@ -106,13 +81,14 @@ TEST_F(UsbResources, LinkCyclesGiveEverythingBack) {
             // The emulator's end of each device connection is in this process too, and its
             // thread closes it once it sees the library's close: wait for that first.
             ASSERT_TRUE(closed_by_emulator(r));
-            ASSERT_EQ(entries("/proc/self/fd"), fds)
-                << "after " << i + 1 << " cycles\nbefore:\n" << before << "now:\n" << descriptors();
+            ASSERT_EQ(uhftest::settled(uhftest::descriptors_but_eventfds, fds), fds)
+                << "after " << i + 1 << " cycles\nbefore:\n" << before << "now:\n" << uhftest::describe_descriptors();
         }
     }
     ASSERT_TRUE(closed_by_emulator(r));
-    EXPECT_EQ(entries("/proc/self/fd"), fds);
-    EXPECT_LE(entries("/proc/self/task"), threads);  // helper threads may end, none may pile up
+    EXPECT_EQ(uhftest::settled(uhftest::descriptors_but_eventfds, fds), fds);
+    // Helper threads may end, none may pile up (GLib may keep one idle worker of umockdev's).
+    EXPECT_LE(uhftest::threads(), threads + 1);
     EXPECT_FALSE(uhf::usb::device_open());
     expect_all_returned(r);
     EXPECT_EQ(r.counters().opens, cycles + 1);
@@ -136,9 +112,10 @@ TEST_P(UsbFailedOpen, RepeatedFailuresGiveEverythingBack) {
     UsbReader &r = bus_->add_reader();
     ASSERT_EQ(LinkCom(0x05, 32, 9600), 0);  // libusb's own first-use allocations
     UnLinkCom();
+    ASSERT_TRUE(closed_by_emulator(r));  // counted once the emulator's end has gone too
     GetParam().arrange(r);
-    const int fds = entries("/proc/self/fd");
-    const int threads = entries("/proc/self/task");
+    const int fds = uhftest::descriptors_but_eventfds();
+    const int threads = uhftest::threads();
     for (int i = 0; i < GetParam().links; ++i) {
         ASSERT_NE(LinkCom(0x05, 32, 9600), 0);
         ASSERT_EQ(USB_Flag, 0);
@@ -146,9 +123,10 @@ TEST_P(UsbFailedOpen, RepeatedFailuresGiveEverythingBack) {
     }
     ASSERT_TRUE(closed_by_emulator(r));
     if (GetParam().fds_comparable) {
-        EXPECT_EQ(entries("/proc/self/fd"), fds);
+        EXPECT_EQ(uhftest::settled(uhftest::descriptors_but_eventfds, fds), fds)
+            << uhftest::describe_descriptors();
     }
-    EXPECT_LE(entries("/proc/self/task"), threads);
+    EXPECT_LE(uhftest::threads(), threads + 1);
     expect_all_returned(r);
     EXPECT_EQ(r.counters().claims, r.counters().releases);
     // And an exchange after all that fails without touching a released object.
@@ -193,9 +171,9 @@ TEST_F(UsbResources, OverLongAnnouncedLengthIsNotLeftInBlkBLength) {
 
 TEST_F(UsbResources, NoMatchingDeviceRepeatedly) {
     bus_->add_reader(0x03EB, 0x6126);
-    const int fds = entries("/proc/self/fd");
+    const int fds = uhftest::descriptors_but_eventfds();
     for (int i = 0; i < 100; ++i) ASSERT_EQ(LinkCom(0x05, 32, 9600), 1);
-    EXPECT_EQ(entries("/proc/self/fd"), fds);
+    EXPECT_EQ(uhftest::settled(uhftest::descriptors_but_eventfds, fds), fds);
     EXPECT_EQ(usb_devs, nullptr);
 }
 
