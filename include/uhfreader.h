@@ -1694,6 +1694,9 @@ UHF_API int FM151M_Hash(int addr, unsigned char *block, unsigned char *reply);
  */
 UHF_API int FM151M_Cipher(int addr, unsigned char *block, unsigned char *reply);
 
+/* ---- Link handles: the link API, its errors, the catalogue and the command twins ---- */
+#include "uhfreader_link.h"
+
 #ifdef __cplusplus
 }
 #endif
