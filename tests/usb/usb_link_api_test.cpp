@@ -1,0 +1,133 @@
+// Link handles over USB through the real libusb: which reader a device string takes, a reader
+// one link holds is busy for another, everything is given back at close, and two readers at
+// once answer each their own link.
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "usb_support.hpp"
+
+namespace {
+
+using namespace uhftest;
+
+struct LinkCloser {
+    void operator()(uhf_link *l) const { uhf_close(l); }
+};
+using LinkPtr = std::unique_ptr<uhf_link, LinkCloser>;
+
+int open_code(const std::string &device, LinkPtr *out = nullptr) {
+    uhf_link *l = nullptr;
+    const int rc = uhf_open(&l, device.c_str(), kAddr);
+    if (out != nullptr) out->reset(l);
+    else uhf_close(l);
+    return rc;
+}
+
+// Signs every reply with the reader's own mark, so a reply on the wrong link shows.
+void sign(uhfsim::UsbReader &r, std::uint8_t mark) {
+    r.set_handler([mark](const uhfsim::Request &q) { return uhfsim::Action::reply(q.addr, q.cmd, 0, {1, mark}); });
+}
+
+using UsbLink = UsbTest;
+
+TEST_F(UsbLink, NoReaderOnTheBusIsNoUsbReader) {
+    add_reader(0x6126);  // another product of the same vendor
+    EXPECT_EQ(open_code("usb"), UHF_ERR_NO_USB_READER);
+    const std::string words = uhf_strerror(UHF_ERR_NO_USB_READER, 0);
+    EXPECT_NE(words.find("03EB:6125"), std::string::npos);
+}
+
+TEST_F(UsbLink, BusAndAddressTakeThatReader) {
+    uhfsim::UsbReader &a = add_reader();
+    uhfsim::UsbReader &b = add_reader();
+    sign(a, 0xA);
+    sign(b, 0xB);
+    LinkPtr l;
+    ASSERT_EQ(open_code("usb:" + std::to_string(b.bus_number()) + "." + std::to_string(b.address()), &l), 0);
+    unsigned char reply[256] = {};
+    unsigned char req[4] = {3, 0, 1, 0};
+    EXPECT_EQ(uhf_EPC_Read_TAG(l.get(), kAddr, req, reply), 0);
+    EXPECT_EQ(reply[1], 0xB);
+    EXPECT_EQ(open_code("usb:" + std::to_string(b.bus_number()) + ".99"), UHF_ERR_NO_USB_READER);
+}
+
+TEST_F(UsbLink, ReaderHeldByAnotherLinkIsBusy) {
+    add_reader();
+    LinkPtr first;
+    ASSERT_EQ(open_code("usb", &first), 0);
+    EXPECT_EQ(open_code("usb"), UHF_ERR_BUSY);
+    EXPECT_EQ(USB_Open(), 1) << "the designed link took a reader a link holds";
+    first.reset();
+    EXPECT_EQ(open_code("usb"), 0) << "closing the first link did not free the reader";
+}
+
+TEST_F(UsbLink, CloseGivesEverythingBack) {
+    uhfsim::UsbReader &r = add_reader();
+    const int before = settled(descriptors_but_eventfds, descriptors_but_eventfds());
+    for (int i = 0; i < 20; ++i) {
+        LinkPtr l;
+        ASSERT_EQ(open_code("usb", &l), 0);
+        unsigned char info[22];
+        EXPECT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), 0);
+    }
+    EXPECT_TRUE(all_closed(r));
+    const uhfsim::UsbCounters c = r.counters();
+    EXPECT_EQ(c.claims, 20);
+    EXPECT_FALSE(c.claimed);
+    EXPECT_EQ(settled(descriptors_but_eventfds, before), before) << describe_descriptors();
+}
+
+TEST_F(UsbLink, TwoReadersInTwoThreadsEachAnswerTheirOwnLink) {
+    uhfsim::UsbReader &a = add_reader();
+    uhfsim::UsbReader &b = add_reader();
+    sign(a, 0xA);
+    sign(b, 0xB);
+    LinkPtr la, lb;
+    ASSERT_EQ(open_code("usb:1." + std::to_string(a.address()), &la), 0);
+    ASSERT_EQ(open_code("usb:1." + std::to_string(b.address()), &lb), 0);
+    int wrong_a = 0, wrong_b = 0;
+    auto run = [](uhf_link *l, std::uint8_t mark, int &wrong) {
+        for (int i = 0; i < 100; ++i) {
+            unsigned char reply[256] = {};
+            unsigned char req[4] = {3, 0, static_cast<unsigned char>(i), 0};
+            if (uhf_EPC_Read_TAG(l, kAddr, req, reply) != 0 || reply[1] != mark) ++wrong;
+        }
+    };
+    std::thread ta(run, la.get(), 0xA, std::ref(wrong_a));
+    std::thread tb(run, lb.get(), 0xB, std::ref(wrong_b));
+    ta.join();
+    tb.join();
+    EXPECT_EQ(wrong_a, 0);
+    EXPECT_EQ(wrong_b, 0);
+}
+
+struct Frame {
+    int direction;
+    std::vector<std::uint8_t> bytes;
+};
+void record(void *user, int direction, const unsigned char *bytes, int len, unsigned long long) {
+    static_cast<std::vector<Frame> *>(user)->push_back({direction, {bytes, bytes + len}});
+}
+
+TEST_F(UsbLink, TraceShowsTheFramesAsTheyWent) {
+    uhfsim::UsbReader &r = add_reader();
+    LinkPtr l;
+    ASSERT_EQ(open_code("usb", &l), 0);
+    std::vector<Frame> frames;
+    uhf_set_trace(l.get(), record, &frames);
+    r.clear_log();
+    const uhfsim::Reply reply{kAddr, 0x05, 0, std::vector<std::uint8_t>(22, 0x10)};
+    r.script(uhfsim::Action::reply(reply));
+    unsigned char info[22];
+    ASSERT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), 0);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].direction, UHF_TRACE_SENT);
+    std::vector<std::uint8_t> sent;
+    for (const auto &piece : r.pieces()) sent.insert(sent.end(), piece.begin(), piece.end());
+    EXPECT_EQ(frames[0].bytes, sent);
+    EXPECT_EQ(frames[1].direction, UHF_TRACE_RECEIVED);
+    EXPECT_EQ(frames[1].bytes, uhfsim::encode_reply(reply));
+}
+
+}  // namespace
