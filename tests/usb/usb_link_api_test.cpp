@@ -131,3 +131,28 @@ TEST_F(UsbLink, TraceShowsTheFramesAsTheyWent) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace uhftest;
+
+TEST_F(UsbLink, ListedReadersOpenByTheirDeviceString) {
+    add_reader();
+    add_reader(0x6126);  // not a reader: not listed
+    add_reader();
+    uhf_device_info found[8];
+    const int n = uhf_list_devices(found, 8);
+    int readers = 0;
+    for (int i = 0; i < n && i < 8; ++i) {
+        if (found[i].kind != UHF_DEVICE_USB) continue;
+        ++readers;
+        EXPECT_EQ(found[i].vendor, 0x03EB);
+        EXPECT_EQ(found[i].product, 0x6125);
+        EXPECT_EQ(found[i].bus, 1);
+        LinkPtr l;
+        EXPECT_EQ(open_code(found[i].device, &l), 0) << found[i].device;
+    }
+    EXPECT_EQ(readers, 2);
+}
+
+}  // namespace
