@@ -78,6 +78,11 @@ void StreamLoop::send_now(std::vector<std::uint8_t> bytes) {
 }
 
 void StreamLoop::call(const std::function<void()>& fn) {
+    // From a handler, on the serving thread itself, waiting for the next turn would never end.
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        fn();
+        return;
+    }
     std::unique_lock lock(mu_);
     if (!running_) {
         lock.unlock();

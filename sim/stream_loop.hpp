@@ -67,8 +67,8 @@ public:
     void send_now(std::vector<std::uint8_t> bytes);
     void set_baud(unsigned baud) { baud_.store(baud); }
 
-    // Runs fn on the serving thread between two turns and returns once it ran; runs it on the
-    // caller when the loop is not running. fn may not call call().
+    // Runs fn on the serving thread between two turns and returns once it ran; runs it at once
+    // when called on the serving thread (from a handler) or when the loop is not running.
     void call(const std::function<void()>& fn);
 
 private:

@@ -101,6 +101,19 @@ TEST(PtyHangUp, WakesABlockedReadAndDropsAPendingReply) {
     EXPECT_TRUE(reader.wait_idle(1s)) << "the reply died with the line";
 }
 
+TEST(PtyHangUp, HandlerCanHangUpInsteadOfAnswering) {
+    PtyReader reader;
+    reader.set_handler([&](const uhfsim::Request&) {
+        reader.hang_up();
+        return PtyReader::default_reply(uhfsim::Request{});
+    });
+    RawSlave host(reader.path());
+    ASSERT_EQ(::write(host.fd(), kRequest.data(), kRequest.size()), static_cast<ssize_t>(kRequest.size()));
+    EXPECT_TRUE(poll_events(host.fd(), 2000) & POLLHUP);
+    std::uint8_t buf[64];
+    EXPECT_LE(::read(host.fd(), buf, sizeof buf), 0) << "no reply after the hang-up";
+}
+
 TEST(PtyHangUp, IsIdempotentAndSafeAfterStop) {
     PtyReader reader;
     reader.hang_up();

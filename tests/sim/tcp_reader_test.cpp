@@ -268,6 +268,22 @@ TEST(TcpReader, ResetClientMidReplyGivesTheHostAReset) {
     EXPECT_EQ(again.read(kReply.size(), 2s), kReply);
 }
 
+// A handler may drop the connection itself, as a serial server does on a dying line.
+TEST(TcpReader, HandlerCanResetTheClientItIsAnswering) {
+    TcpReader reader;
+    reader.set_handler([&](const uhfsim::Request& req) {
+        if (req.cmd == 2) reader.reset_client();
+        return Action::reply(req.addr, req.cmd, 0);
+    });
+    Client host(reader.port());
+    host.write_all(kRequest);
+    EXPECT_TRUE(host.read(kReply.size(), 2s).empty());
+    EXPECT_EQ(host.end(), ECONNRESET);
+    Client again(reader.port());
+    again.write_all(uhfsim::encode_request(5, 3));
+    EXPECT_EQ(again.read(10, 2s), uhfsim::encode_reply({5, 3, 0, {}}));
+}
+
 TEST(TcpReader, CloseClientEndsTheStreamInOrder) {
     TcpReader reader;
     Client host(reader.port());
