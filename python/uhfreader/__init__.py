@@ -57,4 +57,4 @@ def commands(*, library: "str | None" = None) -> "tuple[Command, ...]":
 
 def library_version(*, library: "str | None" = None) -> str:
     """The loaded library's version, "MAJOR.MINOR.PATCH"."""
-    return load(library).uhf_version().decode()
+    return str(load(library).uhf_version().decode())

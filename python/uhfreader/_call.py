@@ -127,6 +127,7 @@ class PreparedCall:
         if cmd.copy == cat.COPY_NONE or cmd.copy_arg < 0:
             return None
         array = self.arrays[cmd.copy_arg]
+        assert array is not None
         if cmd.copy == cat.STATUS_ECHO:
             caller = self.callers[cmd.copy_arg]
             if _writable(caller):

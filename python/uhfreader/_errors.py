@@ -38,7 +38,7 @@ def describe_exchange(code: int, detail: int = 0, *, library: Optional[ctypes.CD
         from . import _library
 
         library = _library.load()
-    return library.uhf_strerror(int(code), int(detail)).decode("utf-8", "replace")
+    return str(library.uhf_strerror(int(code), int(detail)).decode("utf-8", "replace"))
 
 
 def _words(code: int, detail: int, library: Optional[ctypes.CDLL]) -> str:

@@ -17,7 +17,7 @@ import ctypes
 import ctypes.util
 import os
 import threading
-from typing import Dict, Iterator, Optional
+from typing import Any, Dict, Iterator, Optional
 
 c_int = ctypes.c_int
 c_ubyte = ctypes.c_ubyte
@@ -113,7 +113,7 @@ _PROTOTYPES = {
 }
 
 # The designed interface's exported variables: name -> ctypes type.
-VARIABLES = {
+VARIABLES: Dict[str, Any] = {
     "pc_id": c_ubyte,
     "IcCmd": c_ubyte,
     "BlkAAdrBeg": c_ubyte * 2048,
@@ -191,7 +191,7 @@ def load(path: "Optional[str | os.PathLike[str]]" = None) -> ctypes.CDLL:
     raise OSError("cannot load libuhfreader (set UHFREADER_LIBRARY to its path): " + "; ".join(errors))
 
 
-def variable(lib: ctypes.CDLL, name: str):  # type: ignore[no-untyped-def]
+def variable(lib: ctypes.CDLL, name: str) -> Any:
     """One of the designed interface's exported variables, as a ctypes object in the library."""
     return VARIABLES[name].in_dll(lib, name)
 

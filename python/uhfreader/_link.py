@@ -15,7 +15,6 @@ import threading
 import weakref
 from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, NamedTuple, Optional, Sequence, Union
 
-from . import _catalogue as cat
 from . import _library, _methods
 from ._call import Copy, PreparedCall, check_bytes, check_int
 from ._errors import (DeviceGoneError, ExchangeError, LinkClosedError, LinkFailure, OpenError,
@@ -182,7 +181,7 @@ class Link:
     def set_trace(self, trace: Optional[Trace]) -> None:
         """Calls ``trace`` with a TraceEvent for every frame from now on; None switches it off.
         It runs on the thread of the exchange and must not call this link."""
-        fn = _c_trace(trace) if trace is not None else _library.TRACE_FN()
+        fn = _c_trace(trace) if trace is not None else ctypes.cast(0, _library.TRACE_FN)  # NULL: off
         with self._lock:
             self._lib.uhf_set_trace(self._held(), fn, None)
             # The old callback may still be in use until set_trace returned; now it is not.
