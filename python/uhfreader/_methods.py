@@ -76,6 +76,7 @@ def install(cls: Type[Any], lib: ctypes.CDLL, *, echo_as_int: bool) -> None:
         for cmd in cat.catalogue(lib):
             method = make_method(cmd, echo_as_int)
             method.__qualname__ = f"{cls.__name__}.{method.__name__}"
+            method.__module__ = cls.__module__
             setattr(cls, method.__name__, method)
         _done.add(cls)
 
