@@ -86,12 +86,14 @@ class Reader:
             return self
 
     def _link_words(self, rc: int) -> Optional[str]:
+        def words(failure: LinkFailure) -> str:
+            return describe_exchange(failure, library=self._lib)
+
         if self.port == _USB_PORT and rc == 1:
             # The designed interface cannot tell a missing reader from one it may not open.
-            return ("no USB reader could be opened: none attached, or no permission "
-                    "(install 60-uhfreader.rules, or join the plugdev group)")
+            return f"{words(LinkFailure.NO_USB_READER)}; or {words(LinkFailure.ACCESS)}"
         if self.node is not None and not self.node.startswith("tcp:") and not os.path.exists(self.node):
-            return describe_exchange(LinkFailure.NOT_FOUND, library=self._lib)
+            return words(LinkFailure.NOT_FOUND)
         return None
 
     def unlink(self) -> None:
