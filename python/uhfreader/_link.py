@@ -63,6 +63,16 @@ def _milliseconds(name: str, seconds: Optional[float]) -> int:
     return max(1, math.ceil(seconds * 1000))
 
 
+def _options(handshakes: Optional[int], reply_timeout: Optional[float],
+             connect_timeout: Optional[float]) -> _library.Options:
+    """The library's options; 0 in a field is its default."""
+    o = _library.Options()
+    o.handshake_attempts = 0 if handshakes is None else check_int("Link", "handshakes", handshakes, 1, 1000)
+    o.reply_timeout_ms = _milliseconds("reply_timeout", reply_timeout)
+    o.connect_timeout_ms = _milliseconds("connect_timeout", connect_timeout)
+    return o
+
+
 def _release(lib: ctypes.CDLL, handle: ctypes.c_void_p, keep: Dict[str, Any]) -> None:
     """Closes a link the program forgot to close, so the device it holds is free again."""
     if handle.value:
@@ -99,8 +109,7 @@ class Link:
                  trace: Optional[Trace] = None, library: Optional[str] = None) -> None:
         self._device = os.fspath(device)
         self._addr = check_int("Link", "addr", addr, 0, 255)
-        self._options = _library.Options()
-        self._set_options(handshakes, reply_timeout, connect_timeout)
+        self._options = _options(handshakes, reply_timeout, connect_timeout)
         self._lib = _library.load(library)
         _methods.install(Link, self._lib, echo_as_int=True)
         self._commands = _methods.commands_by_name(self._lib)
@@ -114,13 +123,6 @@ class Link:
         if rc != 0:
             raise OpenError(rc, self._device, self._addr, library=self._lib)
         self._finalizer = weakref.finalize(self, _release, self._lib, self._handle, self._keep)
-
-    def _set_options(self, handshakes: Optional[int], reply_timeout: Optional[float],
-                     connect_timeout: Optional[float]) -> None:
-        o = self._options
-        o.handshake_attempts = 0 if handshakes is None else check_int("Link", "handshakes", handshakes, 1, 1000)
-        o.reply_timeout_ms = _milliseconds("reply_timeout", reply_timeout)
-        o.connect_timeout_ms = _milliseconds("connect_timeout", connect_timeout)
 
     # ---- the link itself ----
 
@@ -174,9 +176,9 @@ class Link:
     def set_options(self, *, handshakes: Optional[int] = None, reply_timeout: Optional[float] = None,
                     connect_timeout: Optional[float] = None) -> None:
         """Replaces the link's options; one left out (None) goes back to the library's default."""
-        self._set_options(handshakes, reply_timeout, connect_timeout)
+        options = _options(handshakes, reply_timeout, connect_timeout)
         with self._lock:
-            self._lib.uhf_set_options(self._held(), ctypes.byref(self._options))
+            self._lib.uhf_set_options(self._held(), ctypes.byref(options))
 
     def set_trace(self, trace: Optional[Trace]) -> None:
         """Calls ``trace`` with a TraceEvent for every frame from now on; None switches it off.

@@ -4,6 +4,7 @@ several links in several threads, the device going away mid-exchange and coming 
 import gc
 import os
 import socket
+import sys
 import tempfile
 import threading
 import time
@@ -136,6 +137,18 @@ class OneLink(unittest.TestCase):
         received = b"".join(e.data for e in later if e.direction == uhfreader.Direction.RECEIVED)
         self.assertEqual(received, bytes.fromhex("1001010700000101061002"))
         self.assertEqual([e.time_us for e in later], sorted(e.time_us for e in later))
+
+    def test_a_trace_that_raises_does_not_stop_the_exchange(self):
+        def broken(event):
+            raise RuntimeError("trace broke")
+
+        reported = []
+        hook, sys.unraisablehook = sys.unraisablehook, reported.append
+        self.addCleanup(setattr, sys, "unraisablehook", hook)
+        with Sim() as sim, uhfreader.Link(sim.device, trace=broken) as link:
+            self.assertEqual(link.read_device_no(), b"\x01")
+        self.assertTrue(reported)
+        self.assertIsInstance(reported[0].exc_value, RuntimeError)
 
     def test_reply_timeout_bounds_the_wait(self):
         with Sim("--latency", "1500") as sim:
