@@ -13,10 +13,7 @@
 
 namespace {
 
-struct Bus;
-
 struct Reader {
-    Bus *bus = nullptr;
     uhfsim::UsbReader *device = nullptr;
     std::unique_ptr<uhfsim::ReaderModel> model;
     std::atomic<int> latency_ms{0};  // set by the test, read on umockdev's worker thread
@@ -24,8 +21,8 @@ struct Reader {
 };
 
 struct Bus {
-    uhfsim::UsbBus bus;
     std::list<Reader> readers;  // stable addresses: Python holds pointers to them
+    uhfsim::UsbBus bus;         // goes first, with the handlers that use the readers' models
 };
 
 }  // namespace
@@ -58,7 +55,6 @@ __attribute__((visibility("default"))) void *pyusb_add_reader(void *bus, const c
     o.port_path = port_path;
     try {
         Reader &r = b->readers.emplace_back();
-        r.bus = b;
         r.model = std::make_unique<uhfsim::ReaderModel>(
             uhfsim::ModelOptions{static_cast<std::uint8_t>(addr), static_cast<std::size_t>(tags), seed});
         r.device = &b->bus.add_reader(o);
