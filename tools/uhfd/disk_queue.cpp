@@ -163,6 +163,7 @@ void DiskQueue::recover() {
     // Walk every record: the sequence numbers of records already delivered still count, and a
     // record cut short ends its segment.
     std::vector<Position> starts;
+    std::vector<std::uint64_t> ends;  // offset past each record, in its segment
     std::size_t cut = 0;
     for (Segment& seg : segments_) {
         std::uint64_t at = 0;
@@ -180,6 +181,7 @@ void DiskQueue::recover() {
             seq = std::max(seq, rec->seq);
             starts.push_back(p);
             at += 8 + *body;
+            ends.push_back(at);
         }
     }
     const auto before = [](const Position& a, const Position& b) {
@@ -187,8 +189,10 @@ void DiskQueue::recover() {
     };
     auto first = std::lower_bound(starts.begin(), starts.end(), saved, before);
     // A head inside a record (it should not be) sends that record again rather than skip it.
-    if (first != starts.begin() && (first == starts.end() || !(*first == saved)) && std::prev(first)->segment == saved.segment)
-        --first;
+    if (first != starts.begin() && (first == starts.end() || !(*first == saved))) {
+        const std::size_t prev = static_cast<std::size_t>(first - starts.begin()) - 1;
+        if (starts[prev].segment == saved.segment && ends[prev] > saved.offset) --first;
+    }
     const std::size_t pending = static_cast<std::size_t>(starts.end() - first);
     if (cut) log::warning("queue: " + std::to_string(cut) + " bytes of an unfinished record cut off");
     head_ = first == starts.end() ? normalise(saved) : *first;

@@ -206,8 +206,19 @@ void Publisher::run() {
     auto last_state = Clock::now(), last_sync = Clock::now();
     bool disconnecting = false;
     for (;;) {
+        // Read once: stop() marks the retained topics before it sets the flag, so a pass that
+        // saw the flag also publishes them.
+        const bool stopping = stopping_.load();
         const auto now = Clock::now();
-        if (stopping_) {
+        if (!session_ && !stopping && now >= next_attempt_) try_connect();
+        if (session_ && !connected_ && !lost_ && now >= connect_deadline_) {
+            note_failure("no answer to CONNECT");
+            lost_ = true;
+        }
+        if (lost_) drop_session(session_ ? session_->last_error() : "");
+        if (!session_ && stopping) break;
+        if (session_ && connected_ && !disconnecting) pump();
+        if (stopping) {
             const bool settled = !session_ || !connected_ || (retained_in_flight_.empty() && !session_->wants_write());
             if (now >= stop_deadline_ || settled) {
                 if (session_ && connected_ && !disconnecting) {
@@ -220,14 +231,6 @@ void Publisher::run() {
                 break;
             }
         }
-        if (!session_ && !stopping_ && now >= next_attempt_) try_connect();
-        if (session_ && !connected_ && !lost_ && now >= connect_deadline_) {
-            note_failure("no answer to CONNECT");
-            lost_ = true;
-        }
-        if (lost_) drop_session(session_ ? session_->last_error() : "");
-        if (!session_ && stopping_) break;
-        if (session_ && connected_) pump();
 
         pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {-1, 0, 0}};
         int timeout_ms = 1000;
