@@ -29,7 +29,7 @@ install(TARGETS uhfreader uhfreader_static
           NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/uhfreader.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/uhfreader.h ${PROJECT_SOURCE_DIR}/include/uhfreader_link.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
 # The tools are optional to this file: they install when their targets exist. A tool linked to

@@ -95,12 +95,33 @@ typedef struct uhf_link uhf_link;
  */
 UHF_API int uhf_open(uhf_link **out, const char *device, int addr);
 
+/** \name Trace directions
+ *  @{ */
+#define UHF_TRACE_SENT 0      /**< a request frame, as it went on the wire */
+#define UHF_TRACE_RECEIVED 1  /**< bytes of a reply, as they came off the wire */
+#define UHF_TRACE_DISCARDED 2 /**< stale bytes thrown away before a request (TCP and USB) */
+/** @} */
+
+/**
+ * Called for every frame a link sends and receives.
+ *
+ * \param user the pointer given to uhf_set_trace()
+ * \param direction UHF_TRACE_SENT, UHF_TRACE_RECEIVED or UHF_TRACE_DISCARDED
+ * \param bytes the bytes as on the wire (DLE doubling included); valid during the call only
+ * \param len how many
+ * \param t_us CLOCK_MONOTONIC time in microseconds: when the first of the bytes moved
+ */
+typedef void (*uhf_trace_fn)(void *user, int direction, const unsigned char *bytes, int len,
+                             unsigned long long t_us);
+
 /** Options of a link; zero in any field means its default. */
 typedef struct uhf_options {
     int handshake_attempts; /**< handshakes uhf_open() and uhf_reconnect() try (default 3) */
     int reply_timeout_ms;   /**< longest wait for a reply to begin (default: 2000 for the handshake,
                                  4000 for every other command, as the designed interface waits) */
     int connect_timeout_ms; /**< TCP connect bound (default 3000) */
+    uhf_trace_fn trace;     /**< traces the link from its first frame (the handshake) on; NULL: off */
+    void *trace_user;       /**< handed to \p trace */
 } uhf_options;
 
 /**
@@ -171,25 +192,6 @@ UHF_API const char *uhf_device(const uhf_link *l);
  * \return a static string, never NULL.
  */
 UHF_API const char *uhf_strerror(int code, int detail);
-
-/** \name Trace directions
- *  @{ */
-#define UHF_TRACE_SENT 0      /**< a request frame, as it went on the wire */
-#define UHF_TRACE_RECEIVED 1  /**< bytes of a reply, as they came off the wire */
-#define UHF_TRACE_DISCARDED 2 /**< stale bytes thrown away before a request (TCP and USB) */
-/** @} */
-
-/**
- * Called for every frame a link sends and receives.
- *
- * \param user the pointer given to uhf_set_trace()
- * \param direction UHF_TRACE_SENT, UHF_TRACE_RECEIVED or UHF_TRACE_DISCARDED
- * \param bytes the bytes as on the wire (DLE doubling included); valid during the call only
- * \param len how many
- * \param t_us CLOCK_MONOTONIC time in microseconds: when the first of the bytes moved
- */
-typedef void (*uhf_trace_fn)(void *user, int direction, const unsigned char *bytes, int len,
-                             unsigned long long t_us);
 
 /**
  * Switches tracing of a link on (\p fn) or off (NULL). Runs on the thread of the exchange; costs

@@ -1,6 +1,16 @@
 # Compares the names the public header declares with the shared library's dynamic symbols.
 # Usage: cmake -DHEADER=... -DLIBRARY=... -DNM=... -P check_symbols.cmake
 file(READ "${HEADER}" header)
+# Headers it includes from its own directory declare the rest of the interface.
+get_filename_component(header_dir "${HEADER}" DIRECTORY)
+string(REGEX MATCHALL "#include \"[A-Za-z0-9_]+\\.h\"" included "${header}")
+foreach(inc IN LISTS included)
+  string(REGEX REPLACE "#include \"(.*)\"" "\\1" name "${inc}")
+  if(EXISTS "${header_dir}/${name}")
+    file(READ "${header_dir}/${name}" more)
+    string(APPEND header "\n${more}")
+  endif()
+endforeach()
 # Preprocessor lines (the export macro's own definition) declare nothing.
 string(REGEX REPLACE "(^|\n)#[^\n]*" "\\1" header "${header}")
 # CMake lists split on semicolons and nest on brackets, so both become "@" while matching.

@@ -1,54 +1,47 @@
-// The command pattern every command function follows:
+// The command pattern every command follows, on whichever link it runs:
 //
-//   1. reader address -> pc_id, command code -> IcCmd
-//   2. request layout -> BlkAAdrBeg / BlkALength (refused with 248 / 104 when over-long)
-//   3. clear the caller's output bytes, where the command says so
-//   4. PcSendOrder(); a non-zero exchange code is returned at once, nothing copied
-//   5. copy the reply out of BlkBAdrBeg by the copy rule
-//   6. return by the result rule
+//   1. a NULL request block is refused before anything else (UHF_REFUSED_NULL_BLOCK / 106)
+//   2. reader address and command code into the exchange state
+//   3. the arguments' bytes into the request area (refused with 248 / 104 when over-long)
+//   4. clear the caller's output bytes, where the command says so
+//   5. one exchange; a non-zero exchange code is returned at once, nothing copied
+//   6. copy the reply out of the reply area by the copy rule
+//   7. return by the result rule
 //
-// All request bytes are in BlkAAdrBeg before the exchange and the copy happens after it,
+// All request bytes are in the request area before the exchange and the copy happens after it,
 // so one caller buffer may serve as both request block and reply buffer.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
+#include "core/exchange_state.hpp"
 #include "core/reply_copy.hpp"
 #include "core/request_layout.hpp"
+#include "uhfreader.h"
 
 namespace uhf {
 
-// The copy rules under the names the command rows use.
-inline CopyRule no_copy() { return CopyRule::nothing(); }
-inline CopyRule counted_copy(std::uint8_t *dst) { return CopyRule::counted(dst); }
-inline CopyRule self_counted_copy(std::uint8_t *dst) { return CopyRule::self_counted(dst); }
-inline CopyRule total_length_copy(std::uint8_t *dst) { return CopyRule::total_length(dst); }
-inline CopyRule status_echo(std::uint8_t *block) { return CopyRule::status_echo(block); }
-inline CopyRule fixed_copy(std::uint8_t *dst, std::size_t n) { return CopyRule::fixed(dst, n); }
-inline CopyRule two_byte_counted_copy(std::uint8_t *dst) { return CopyRule::two_byte_counted(dst); }
+// Where a command runs: a link's exchange state and the way to run one exchange on it.
+class Exchanger {
+public:
+    virtual const ExchangeState &state() = 0;
+    // The exchange code, or a negative UHF_ERR_* when the link itself failed.
+    virtual int exchange() = 0;
 
-inline constexpr ResultRule status_result = ResultRule::status;
-inline constexpr ResultRule exchange_result = ResultRule::exchange;
-
-// Output bytes a reading command zeroes before its exchange, so a failed exchange leaves
-// zeros rather than stale values.
-struct Cleared {
-    std::uint8_t *dst = nullptr;
-    std::size_t n = 0;
+protected:
+    ~Exchanger() = default;
 };
-inline Cleared cleared(std::uint8_t *dst, std::size_t n) { return {dst, n}; }
 
-// Steps 1-2. Returns 0, or the refusal's exchange code with IcRetCode set.
+// Runs catalogue row `row` with its arguments: scalars[i] / buffers[i] for argument i.
+int run_command(Exchanger &x, const uhf_command_info &row, int addr, const int *scalars,
+                unsigned char *const *buffers);
+
+// Steps 2-3 on the default link: 0, or the refusal's exchange code with IcRetCode set.
 int prepare(int addr, std::uint8_t code, const RequestLayout &request);
 
-// Steps 4-6 on the request already prepared.
-int run(CopyRule copy, ResultRule result);
+// The request layout of one block argument (its counted form or its fixed size).
+RequestLayout block_layout(const uhf_arg_info &arg, const std::uint8_t *block);
 
-int command(int addr, std::uint8_t code, const RequestLayout &request,
-            CopyRule copy = no_copy(), ResultRule result = status_result);
-
-int command(int addr, std::uint8_t code, const RequestLayout &request, Cleared clear,
-            CopyRule copy, ResultRule result);
+inline constexpr Outcome null_block_refusal{UHF_REFUSED_NULL_BLOCK, 106};
 
 }  // namespace uhf

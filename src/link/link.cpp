@@ -1,88 +1,147 @@
-// Link management: choose a transport, prove a reader answers, close whatever is open.
-#include "core/frame.hpp"
-#include "transport/serial.hpp"
-#include "uhfreader.h"
+// Running exchanges and commands on a link handle, and bringing its device up.
+#include "link/link.hpp"
 
-namespace {
+#include <cstdio>
 
-constexpr int kUsbPort = 32;
-constexpr int kAttempts = 3;
 
-// A new link never strands the old one's descriptor or USB device.
-void close_held_links() {
-    uhf::serial::close_port();
-    USB_UnLinkCom();
-    USB_Flag = 0;
+#include "link/default_link.hpp"
+
+uhf_link::uhf_link(const uhf::DeviceSpec &s, const char *text, const uhf_options &o)
+    : state(storage.bind()), spec(s), options(o) {
+    std::snprintf(device, sizeof device, "%s", text);
 }
 
-int serial_attempt(int addr, const char *path, int baud) {
-    USB_Flag = 0;
-    if (uhf::serial::open_node(path, baud) == 0) {
-        IcBaudRate = baud;
-        if (Link_Reader(addr) == 0) return 0;
+namespace uhf {
+namespace {
+
+constexpr int kDefaultHandshakes = 3;
+constexpr int kDefaultConnectMs = 3000;
+// A TCP link cannot know the line rate behind the server: frames are allowed the time the
+// slowest rate needs.
+constexpr int kSlowestRate = 9600;
+
+class LinkExchanger final : public Exchanger {
+public:
+    explicit LinkExchanger(uhf_link &l) : l_(l) {}
+    const ExchangeState &state() override { return l_.state; }
+    int exchange() override { return link_exchange(l_); }
+
+private:
+    uhf_link &l_;
+};
+
+StreamTiming stream_timing(const uhf_link &l, int line_rate) {
+    StreamTiming t = serial_stream_timing(line_rate);
+    if (l.options.reply_timeout_ms > 0) {
+        const int attempts = (l.options.reply_timeout_ms + t.poll_ms / 2) / (t.poll_ms > 0 ? t.poll_ms : 1);
+        t.handshake_attempts = t.command_attempts = attempts > 0 ? attempts : 1;
     }
-    return 1;
+    return t;
+}
+
+PacketTiming packet_timing(const uhf_link &l) {
+    PacketTiming t = usb_packet_timing();
+    if (l.options.reply_timeout_ms > 0) t.handshake_reply_ms = t.reply_ms = l.options.reply_timeout_ms;
+    return t;
 }
 
 }  // namespace
 
-extern "C" {
+Transport *active_transport(uhf_link &l) {
+    return std::visit(
+        [](auto &t) -> Transport * {
+            if constexpr (std::is_same_v<std::decay_t<decltype(t)>, std::monostate>)
+                return nullptr;
+            else
+                return t.is_open() ? &t : nullptr;
+        },
+        l.transport);
+}
 
-UHF_API int Link_Reader(int addr) {
+void close_transport(uhf_link &l) {
+    std::visit(
+        [](auto &t) {
+            if constexpr (!std::is_same_v<std::decay_t<decltype(t)>, std::monostate>) t.close();
+        },
+        l.transport);
+    l.transport.emplace<std::monostate>();
+}
+
+int link_exchange(uhf_link &l) {
+    const ExchangeState &s = l.state;
+    Transport *t = l.gone ? nullptr : active_transport(l);
+    if (t == nullptr) return UHF_ERR_GONE;
+    s.detail = 0;
+    ExchangeEnd end;
+    if (t->wire() == Wire::usb) {
+        end = packet_exchange(s, *t, l.packets, packet_timing(l), l.trace);
+    } else {
+        const auto *serial = std::get_if<SerialTransport>(&l.transport);
+        end = stream_exchange(s, *t, stream_timing(l, serial != nullptr ? serial->line_rate() : kSlowestRate),
+                              l.trace);
+    }
+    const int rc = s.finish(end.outcome);
+    if (rc != 0 && end.gone) {
+        // The descriptor goes at once, so a device that comes back (an adapter replugged under
+        // the same node) can be opened again by uhf_reconnect.
+        l.gone = true;
+        close_transport(l);
+        return UHF_ERR_GONE;
+    }
+    return rc;
+}
+
+int link_command(uhf_link *l, const uhf_command_info &row, int addr, const int *scalars,
+                 unsigned char *const *buffers) {
+    if (l == nullptr) return UHF_ERR_CLOSED;
+    uhf::Lock lock(l->mu);
+    LinkExchanger x(*l);
+    return run_command(x, row, addr, scalars, buffers);
+}
+
+// Opens the link's device and proves the reader at `addr`. Called with the lock held (or
+// before the link is shared).
+int connect_link(uhf_link &l, int addr) {
+    close_transport(l);
+    const DeviceSpec &d = l.spec;
+    OpenResult r;
+    switch (d.kind) {
+    case DeviceSpec::Kind::serial:
+        r = l.transport.emplace<SerialTransport>().open(d.path, d.baud);
+        break;
+    case DeviceSpec::Kind::usb: {
+        UsbTransport &usb = l.transport.emplace<UsbTransport>(false, UsbBinding{});
+        r = usb.open(d.usb);
+        if (r.ok()) usb.use_endpoints(usb::kEndpointOut, usb::kEndpointIn);
+        break;
+    }
+    case DeviceSpec::Kind::tcp:
+        r = l.transport.emplace<TcpTransport>().open(
+            d.host, d.port, l.options.connect_timeout_ms > 0 ? l.options.connect_timeout_ms : kDefaultConnectMs);
+        break;
+    }
+    if (!r.ok()) {
+        close_transport(l);
+        l.gone = true;
+        return r.code;
+    }
+    l.gone = false;
+    const int attempts = l.options.handshake_attempts > 0 ? l.options.handshake_attempts : kDefaultHandshakes;
     int rc = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        pc_id = static_cast<unsigned char>(addr);
-        IcCmd = uhf::kHandshake;
-        BlkALength = 0;
-        rc = PcSendOrder();
-        IcRetCode = static_cast<unsigned char>(rc);
-        if (rc == 0) return 0;
+    for (int i = 0; i < attempts; ++i) {
+        l.state.address = static_cast<std::uint8_t>(addr);
+        l.state.command = kHandshake;
+        l.state.request_length = 0;
+        rc = link_exchange(l);
+        if (rc == 0) {
+            l.addr = addr;
+            return 0;
+        }
+        if (rc == UHF_ERR_GONE) break;
     }
-    UnLinkCom();
+    close_transport(l);
+    l.gone = true;
     return rc;
 }
 
-UHF_API int LinkCom_A(int addr, int port, int baud) {
-    if (port == kUsbPort) return USB_LinkCom(addr);
-    USB_Flag = 0;
-    if (RS232_InitPort(port, baud) == 0) {
-        IcBaudRate = baud;
-        if (Link_Reader(addr) == 0) return 0;
-    }
-    if (RS232_InitPort_USB(port, baud) == 0) {
-        IcBaudRate = baud;
-        if (Link_Reader(addr) == 0) return 0;
-    }
-    IcBaudRate = 0;
-    return 1;
-}
-
-UHF_API int LinkCom(int addr, int port, int baud) {
-    close_held_links();
-    int rc = 1;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        rc = LinkCom_A(addr, port, baud);
-        if (rc == 0) return 0;
-    }
-    IcBaudRate = 0;
-    return rc;
-}
-
-UHF_API int LinkCom_Path(int addr, const char *path, int baud) {
-    close_held_links();
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (serial_attempt(addr, path, baud) == 0) return 0;
-        IcBaudRate = 0;
-    }
-    return 1;
-}
-
-UHF_API int UnLinkCom(void) {
-    if (USB_Flag != 0)
-        USB_UnLinkCom();
-    else
-        RS232_UnLinkCom();
-    return 0;
-}
-
-}  // extern "C"
+}  // namespace uhf

@@ -1,229 +1,229 @@
-// USB transport: a bulk device reached through libusb-1.0's default context.
-//
-// A request leaves in pieces of at most 64 bytes on bulk OUT; the reply comes back in one
-// bulk IN transfer and is decoded from memory. Every transfer carries a timeout, so no
-// call blocks without bound.
+// USB transport: a bulk device reached through libusb-1.0. Every transfer carries a timeout,
+// so no call blocks without bound.
 #include "transport/usb.hpp"
 
 #include <libusb.h>
 
-#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
-#include "core/exchange.hpp"
-#include "core/frame.hpp"
+#include "core/mutex.hpp"
 #include "uhfreader.h"
 
-extern "C" {
-UHF_API struct libusb_device **usb_devs = nullptr;
-UHF_API struct libusb_device *usb_dev = nullptr;
-UHF_API struct libusb_device_handle *q_usb_handle = nullptr;
-UHF_API int EP_OUT = 0;
-UHF_API int EP_IN = 0;
-}
-
-namespace uhf::usb {
+namespace uhf {
 namespace {
-
-// What this library acquired and must give back; the exported pointers alone cannot say
-// whether the context is initialised or the interface claimed.
-bool g_context = false;
-bool g_claimed = false;
-
-// Set when an exchange failed after its request may have gone out: the reader's answer can
-// still arrive and must not be taken for the next request's.
-bool g_stale = false;
-
-// The request frame as encoded, with room for the two filler bytes a frame whose size is a
-// multiple of the piece size is followed by.
-std::uint8_t g_frame[kMaxRequestFrame + 2];
-
-// The last reply transfer exactly as received: the decoder never sees bytes past it.
-std::uint8_t g_rx[kReplyCapacity];
-std::size_t g_rx_len = 0;
-
-unsigned char endpoint(int ep) { return static_cast<unsigned char>(ep); }
 
 // libusb reads a timeout of 0 as "wait forever".
 unsigned int bounded(int timeout_ms) { return timeout_ms > 0 ? static_cast<unsigned>(timeout_ms) : 1u; }
 
-void release_device() {
-    if (g_claimed) libusb_release_interface(q_usb_handle, kInterface);
-    g_claimed = false;
-    if (q_usb_handle != nullptr) libusb_close(q_usb_handle);
-    q_usb_handle = nullptr;
-    if (usb_devs != nullptr) libusb_free_device_list(usb_devs, 1);
-    usb_devs = nullptr;
-    usb_dev = nullptr;
-    if (g_context) libusb_exit(nullptr);
-    g_context = false;
-    g_stale = false;
-}
-
-int open_failed() {
-    release_device();
-    return 1;
-}
-
-// The frame's pieces pass through BlkAAdrBeg one at a time, so afterwards it holds the
-// last piece and BlkALength its size. The count itself is wider than BlkALength: a request
-// with many 0x10 data bytes doubles past 255 bytes.
-bool send_pieces(std::size_t len) {
-    std::size_t total = len;
-    if (total % kPieceSize == 0) {
-        g_frame[len] = 0;
-        g_frame[len + 1] = 0;
-        total += 2;
+Io io_status(int r) {
+    switch (r) {
+    case 0: return Io::ok;
+    case LIBUSB_ERROR_TIMEOUT: return Io::timeout;
+    case LIBUSB_ERROR_NO_DEVICE: return Io::gone;
+    default: return Io::failed;
     }
-    for (std::size_t at = 0; at < total;) {
-        const std::size_t n = std::min<std::size_t>(kPieceSize, total - at);
-        std::memcpy(BlkAAdrBeg, g_frame + at, n);
-        BlkALength = static_cast<unsigned char>(n);
-        if (USB_SendStr_a() != 0) return false;
-        at += n;
-    }
-    return true;
 }
 
-// Reads until the endpoint stays quiet for one short timeout, discarding what arrives.
-void drain_stale_input() {
-    for (int i = 0; i < timing().drain_reads_max; ++i) {
-        int got = 0;
-        if (libusb_bulk_transfer(q_usb_handle, endpoint(EP_IN), g_rx, sizeof g_rx, &got,
-                                 bounded(timing().drain_read_ms)) != 0)
-            break;
+int open_error(int r) {
+    switch (r) {
+    case LIBUSB_ERROR_ACCESS: return UHF_ERR_ACCESS;
+    case LIBUSB_ERROR_BUSY: return UHF_ERR_BUSY;
+    case LIBUSB_ERROR_NO_DEVICE:
+    case LIBUSB_ERROR_NOT_FOUND: return UHF_ERR_NO_USB_READER;
+    case LIBUSB_ERROR_NO_MEM: return UHF_ERR_NO_MEMORY;
+    default: return UHF_ERR_USB;
     }
-    g_rx_len = 0;
 }
 
-Outcome exchange() {
-    if (!device_open()) return code::usb_send;
+// The devices links of this process hold, by bus and address: a second link on one reader
+// would take the first one's replies. Touched only while opening and closing.
+class HeldDevices {
+public:
+    bool take(int bus, int address) {
+        Lock lock(mu_);
+        for (const Entry &e : held_)
+            if (e.bus == bus && e.address == address) return false;
+        for (Entry &e : held_)
+            if (e.bus == 0) {
+                e = {bus, address};
+                return true;
+            }
+        return true;  // more links than slots: nothing to compare against, let the claim decide
+    }
+    void give_back(int bus, int address) {
+        Lock lock(mu_);
+        for (Entry &e : held_)
+            if (e.bus == bus && e.address == address) e = {};
+    }
 
-    const std::size_t len = encode_request(
-        pc_id, IcCmd, {BlkAAdrBeg, BlkALength},
-        std::span<std::uint8_t, kMaxRequestFrame>(g_frame, kMaxRequestFrame));
-    if (g_stale) drain_stale_input();
-    g_stale = true;
+private:
+    struct Entry {
+        int bus = 0;
+        int address = 0;
+    };
+    Mutex mu_;
+    Entry held_[64];
+};
 
-    if (!send_pieces(len)) return code::usb_send;
-    const int wait = IcCmd == kHandshake ? timing().handshake_reply_ms : timing().reply_ms;
-    if (USB_ReceStr(wait) != 1) return code::usb_no_reply;
+constinit HeldDevices g_held;
 
-    ReplyFields f;
-    const Outcome o = decode_usb_reply({g_rx, g_rx_len}, current_expectation(), f, reply_area());
-    if (f.have_status) ErrorCode = f.status;
-    // An announced length past the reply area is never left where a caller could index with it.
-    if (f.have_length) BlkBLength = f.length <= kReplyCapacity ? f.length : 0;
-    if (o.code != 0) return o;
-    g_stale = false;
-    zero_reply_tail(f.length);
-    return o;
+HeldDevices &held_devices() { return g_held; }
+
+bool matches(libusb_device *dev, const libusb_device_descriptor &d, const UsbSelector &which) {
+    if (d.idVendor != usb::kVendor || d.idProduct != usb::kProduct) return false;
+    switch (which.by) {
+    case UsbSelector::By::first: return true;
+    case UsbSelector::By::bus_address:
+        return libusb_get_bus_number(dev) == which.bus && libusb_get_device_address(dev) == which.address;
+    case UsbSelector::By::port_path: {
+        std::uint8_t ports[7] = {};
+        const int n = libusb_get_port_numbers(dev, ports, 7);
+        return libusb_get_bus_number(dev) == which.bus && n == which.port_count &&
+               std::memcmp(ports, which.ports, static_cast<std::size_t>(n)) == 0;
+    }
+    case UsbSelector::By::serial: {
+        char name[32];
+        char serial[64];
+        usb_port_name(dev, name, sizeof name);
+        usb_sysfs_attribute(name, "serial", serial, sizeof serial);
+        return serial[0] != '\0' && std::strcmp(serial, which.serial) == 0;
+    }
+    }
+    return false;
 }
 
 }  // namespace
+
+void usb_port_name(libusb_device *dev, char *out, std::size_t size) {
+    std::uint8_t ports[7] = {};
+    const int n = libusb_get_port_numbers(dev, ports, 7);
+    if (size == 0) return;
+    out[0] = '\0';
+    if (n <= 0) return;
+    int at = std::snprintf(out, size, "%d-%d", libusb_get_bus_number(dev), ports[0]);
+    for (int i = 1; i < n && at > 0 && static_cast<std::size_t>(at) < size; ++i)
+        at += std::snprintf(out + at, size - static_cast<std::size_t>(at), ".%d", ports[i]);
+}
+
+void usb_sysfs_attribute(const char *port_name, const char *attribute, char *out, std::size_t size) {
+    if (size == 0) return;
+    out[0] = '\0';
+    if (port_name[0] == '\0') return;
+    char path[128];
+    std::snprintf(path, sizeof path, "/sys/bus/usb/devices/%s/%s", port_name, attribute);
+    std::FILE *f = std::fopen(path, "re");
+    if (f == nullptr) return;
+    if (std::fgets(out, static_cast<int>(size), f) == nullptr) out[0] = '\0';
+    std::fclose(f);
+    out[std::strcspn(out, "\r\n")] = '\0';
+}
+
+void UsbTransport::use_endpoints(int out, int in) {
+    *bind_.endpoint_out = out;
+    *bind_.endpoint_in = in;
+}
+
+void UsbTransport::close() {
+    if (claimed_) libusb_release_interface(handle_, usb::kInterface);
+    claimed_ = false;
+    if (handle_ != nullptr) libusb_close(handle_);
+    handle_ = nullptr;
+    if (list_ != nullptr) libusb_free_device_list(list_, 1);
+    list_ = nullptr;
+    device_ = nullptr;
+    if (context_) libusb_exit(ctx_);
+    ctx_ = nullptr;
+    context_ = false;
+    if (held_bus_ != 0) held_devices().give_back(held_bus_, held_address_);
+    held_bus_ = held_address_ = 0;
+    reply_outstanding = false;
+    if (bind_.devices != nullptr) *bind_.devices = nullptr;
+    if (bind_.device != nullptr) *bind_.device = nullptr;
+    if (bind_.handle != nullptr) *bind_.handle = nullptr;
+}
+
+OpenResult UsbTransport::open(const UsbSelector &which) {
+    close();
+    auto fail = [this](int code, int cause) {
+        close();
+        return OpenResult{code, cause};
+    };
+    int r = libusb_init(default_context_ ? nullptr : &ctx_);
+    if (r < 0) return fail(UHF_ERR_USB, r);
+    context_ = true;
+
+    libusb_device **list = nullptr;
+    const ssize_t n = libusb_get_device_list(ctx_, &list);
+    if (n < 0) return fail(UHF_ERR_USB, static_cast<int>(n));
+    list_ = list;
+    if (bind_.devices != nullptr) *bind_.devices = list;
+
+    bool found = false;
+    for (ssize_t i = 0; i < n && !found; ++i) {
+        device_ = list[i];
+        if (bind_.device != nullptr) *bind_.device = device_;
+        libusb_device_descriptor d{};
+        if ((r = libusb_get_device_descriptor(device_, &d)) < 0) return fail(UHF_ERR_USB, r);
+        found = matches(device_, d, which);
+    }
+    if (!found) return fail(UHF_ERR_NO_USB_READER, 0);
+
+    const int bus = libusb_get_bus_number(device_);
+    const int address = libusb_get_device_address(device_);
+    if (!held_devices().take(bus, address)) return fail(UHF_ERR_BUSY, LIBUSB_ERROR_BUSY);
+    held_bus_ = bus;
+    held_address_ = address;
+
+    libusb_device_handle *handle = nullptr;
+    if ((r = libusb_open(device_, &handle)) < 0) return fail(open_error(r), r);
+    handle_ = handle;
+    if (bind_.handle != nullptr) *bind_.handle = handle;
+    // A kernel driver bound to the interface would make the claim fail with "busy". Where the
+    // platform cannot detach, the answer is "not supported" and nothing changes.
+    libusb_set_auto_detach_kernel_driver(handle_, 1);
+    libusb_reset_device(handle_);
+    if ((r = libusb_set_configuration(handle_, usb::kConfiguration)) < 0) return fail(open_error(r), r);
+    if ((r = libusb_claim_interface(handle_, usb::kInterface)) < 0) return fail(open_error(r), r);
+    claimed_ = true;
+    return {};
+}
+
+void UsbTransport::discard_stale_input(Trace &trace) {
+    std::uint8_t buf[kReplyCapacity];
+    for (int i = 0; i < usb::timing().drain_reads_max; ++i) {
+        int got = 0;
+        if (libusb_bulk_transfer(handle_, static_cast<unsigned char>(*bind_.endpoint_in), buf, sizeof buf, &got,
+                                 bounded(usb::timing().drain_read_ms)) != 0)
+            break;
+        trace.emit(UHF_TRACE_DISCARDED, {buf, static_cast<std::size_t>(got)});
+    }
+}
+
+IoResult UsbTransport::send(std::span<const std::uint8_t> bytes, int bound_ms) {
+    if (!is_open()) return {Io::failed, 0, LIBUSB_ERROR_NO_DEVICE};
+    int moved = 0;
+    const int r = libusb_bulk_transfer(handle_, static_cast<unsigned char>(*bind_.endpoint_out),
+                                       const_cast<std::uint8_t *>(bytes.data()), static_cast<int>(bytes.size()),
+                                       &moved, bounded(bound_ms));
+    return {io_status(r), static_cast<std::size_t>(moved > 0 ? moved : 0), r};
+}
+
+IoResult UsbTransport::receive(std::span<std::uint8_t> into, int timeout_ms) {
+    if (!is_open()) return {Io::failed, 0, LIBUSB_ERROR_NO_DEVICE};
+    int got = 0;
+    const int r = libusb_bulk_transfer(handle_, static_cast<unsigned char>(*bind_.endpoint_in), into.data(),
+                                       static_cast<int>(into.size()), &got, bounded(timeout_ms));
+    return {io_status(r), static_cast<std::size_t>(got > 0 ? got : 0), r};
+}
+
+}  // namespace uhf
+
+namespace uhf::usb {
 
 Timing &timing() {
     static Timing t;
     return t;
 }
 
-bool device_open() { return g_claimed && q_usb_handle != nullptr; }
-
 }  // namespace uhf::usb
-
-using namespace uhf;
-
-extern "C" {
-
-UHF_API int USB_Open(void) {
-    usb::release_device();
-    if (libusb_init(nullptr) < 0) return 1;
-    usb::g_context = true;
-
-    libusb_device **list = nullptr;
-    const ssize_t n = libusb_get_device_list(nullptr, &list);
-    if (n < 0) return usb::open_failed();
-    usb_devs = list;
-
-    bool found = false;
-    for (ssize_t i = 0; i < n && !found; ++i) {
-        usb_dev = list[i];
-        libusb_device_descriptor d{};
-        if (libusb_get_device_descriptor(usb_dev, &d) < 0) return usb::open_failed();
-        found = d.idVendor == usb::kVendor && d.idProduct == usb::kProduct;
-    }
-    if (!found) return usb::open_failed();
-
-    libusb_device_handle *handle = nullptr;
-    if (libusb_open(usb_dev, &handle) < 0) return usb::open_failed();
-    q_usb_handle = handle;
-    // A kernel driver bound to the interface would make the claim fail with "busy". Where
-    // the platform cannot detach, the answer is "not supported" and nothing changes.
-    libusb_set_auto_detach_kernel_driver(q_usb_handle, 1);
-    libusb_reset_device(q_usb_handle);
-    if (libusb_set_configuration(q_usb_handle, usb::kConfiguration) < 0) return usb::open_failed();
-    if (libusb_claim_interface(q_usb_handle, usb::kInterface) < 0) return usb::open_failed();
-    usb::g_claimed = true;
-    return 0;
-}
-
-UHF_API int USB_QSendChar(int c) {
-    const auto b = static_cast<unsigned char>(c);
-    BlkAAdrBeg[BlkALength++] = b;
-    if (b == kDle) BlkAAdrBeg[BlkALength++] = b;
-    return 0;
-}
-
-UHF_API int USB_SendStr(void) {
-    if (!usb::device_open()) return 1;
-    std::memcpy(usb::g_frame, BlkAAdrBeg, BlkALength);
-    return usb::send_pieces(BlkALength) ? 0 : 1;
-}
-
-UHF_API int USB_SendStr_a(void) {
-    if (!usb::device_open()) return 1;
-    int moved = 0;
-    const int r = libusb_bulk_transfer(q_usb_handle, usb::endpoint(EP_OUT), BlkAAdrBeg, BlkALength,
-                                       &moved, usb::bounded(usb::timing().piece_send_ms));
-    // A piece libusb reports as failed (timed out, stalled) is not known to have arrived
-    // whole, whatever count it reports.
-    return r == 0 && moved == BlkALength ? 0 : 1;
-}
-
-UHF_API int USB_ReceStr(int timeout_ms) {
-    std::memset(BlkBAdrBeg, 0, kReplyCapacity);
-    usb::g_rx_len = 0;
-    if (!usb::device_open()) return 0;
-    int got = 0;
-    if (libusb_bulk_transfer(q_usb_handle, usb::endpoint(EP_IN), usb::g_rx, sizeof usb::g_rx, &got,
-                             usb::bounded(timeout_ms)) != 0)
-        return 0;
-    usb::g_rx_len = static_cast<std::size_t>(got);
-    std::memcpy(BlkBAdrBeg, usb::g_rx, usb::g_rx_len);
-    return 1;
-}
-
-UHF_API int USB_PcSendOrder(void) {
-    IcRetCode = 0;
-    return finish(usb::exchange());
-}
-
-UHF_API int USB_UnLinkCom(void) {
-    usb::release_device();
-    return 0;
-}
-
-UHF_API int USB_LinkCom(int addr) {
-    if (USB_Open() != 0) {
-        USB_Flag = 0;
-        return 1;
-    }
-    USB_Flag = 1;
-    EP_OUT = usb::kEndpointOut;
-    EP_IN = usb::kEndpointIn;
-    const int rc = Link_Reader(addr);
-    if (rc != 0) USB_Flag = 0;
-    return rc;
-}
-
-}  // extern "C"
