@@ -23,7 +23,7 @@ std::optional<std::vector<std::uint8_t>> parse_hex(const std::string& s) {
     return out;
 }
 
-std::string check_arg(const uhf_command_info* cmd, int i, const nlohmann::json& v, PreparedCall& call) {
+std::string check_arg(const uhf_command_info* cmd, int i, const nlohmann::ordered_json& v, PreparedCall& call) {
     const uhf_arg_info& a = cmd->args[i];
     if (a.kind == UHF_ARG_SCALAR8 || a.kind == UHF_ARG_SCALAR16) {
         if (!v.is_number_integer()) return "must be an integer";
@@ -40,7 +40,7 @@ std::string check_arg(const uhf_command_info* cmd, int i, const nlohmann::json& 
     if (len < 0) return "too short for its count fields";
     if (static_cast<std::size_t>(len) > 255) return "its count fields ask for " + std::to_string(len) + " bytes; a request carries at most 255";
     if (static_cast<std::size_t>(len) != bytes->size())
-        return "its count fields make it " + std::to_string(len) + " bytes, but " + std::to_string(bytes->size()) + " were given";
+        return "the command sends " + std::to_string(len) + " bytes of this block, but " + std::to_string(bytes->size()) + " were given";
     std::vector<std::uint8_t>& buf = call.buffers[static_cast<std::size_t>(i)];
     buf.assign(std::max<std::size_t>(kBufferBytes, static_cast<std::size_t>(a.size) + 16), 0);
     std::copy(bytes->begin(), bytes->end(), buf.begin());
@@ -55,7 +55,7 @@ Request parse_request(const std::string& payload, const std::set<std::string>& a
         r.refusal = "request of " + std::to_string(payload.size()) + " bytes; at most " + std::to_string(kMaxRequestBytes);
         return r;
     }
-    nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
+    nlohmann::ordered_json j = nlohmann::ordered_json::parse(payload, nullptr, false);
     if (j.is_discarded()) {
         r.refusal = "malformed JSON";
         return r;
@@ -84,7 +84,7 @@ Request parse_request(const std::string& payload, const std::set<std::string>& a
         r.refusal = "command '" + r.command + "' is not allowed on this gateway (see [commands] allow)";
         return r;
     }
-    const nlohmann::json args = j.value("args", nlohmann::json::array());
+    const nlohmann::ordered_json args = j.value("args", nlohmann::ordered_json::array());
     if (!args.is_array()) {
         r.refusal = "'args' must be an array";
         return r;
@@ -139,9 +139,9 @@ CommandResult execute(uhf_link* link, int addr, PreparedCall& call) {
     return res;
 }
 
-nlohmann::json reply_json(const std::string& gateway, const std::string& reader, const Request& req,
+nlohmann::ordered_json reply_json(const std::string& gateway, const std::string& reader, const Request& req,
                           const CommandResult* result) {
-    nlohmann::json j{{"id", req.id}, {"gateway", gateway}, {"reader", reader}, {"command", req.command}};
+    nlohmann::ordered_json j{{"id", req.id}, {"gateway", gateway}, {"reader", reader}, {"command", req.command}};
     const std::string& refusal = !req.refusal.empty() ? req.refusal : (result ? result->refusal : std::string("not run"));
     if (!req.refusal.empty() || !result || !result->refusal.empty()) {
         j["ok"] = false;

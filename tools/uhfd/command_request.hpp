@@ -28,7 +28,7 @@ struct PreparedCall {
 };
 
 struct Request {
-    nlohmann::json id;       // echoed in the reply; null when absent
+    nlohmann::ordered_json id;       // echoed in the reply; null when absent
     std::string command;     // as given, for the reply
     std::string refusal;     // empty: `call` is ready to run
     PreparedCall call;
@@ -50,7 +50,7 @@ struct CommandResult {
 // On the reader's thread, with its link.
 CommandResult execute(uhf_link* link, int addr, PreparedCall& call);
 
-nlohmann::json reply_json(const std::string& gateway, const std::string& reader, const Request& req,
+nlohmann::ordered_json reply_json(const std::string& gateway, const std::string& reader, const Request& req,
                           const CommandResult* result);
 
 }  // namespace uhfd

@@ -30,10 +30,10 @@ std::string hex(std::span<const std::uint8_t> bytes) {
 
 namespace {
 
-nlohmann::json optional_int(const std::optional<int>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); }
+nlohmann::ordered_json optional_int(const std::optional<int>& v) { return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr); }
 
-nlohmann::json tag_json(const inventory::TagState& t, bool with_latest) {
-    nlohmann::json j{{"id", hex(t.id)},
+nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest) {
+    nlohmann::ordered_json j{{"id", hex(t.id)},
                      {"family", inventory::name(t.family)},
                      {"antenna", optional_int(t.antenna)},
                      {"peak_rssi", optional_int(t.peak_rssi)},
@@ -44,36 +44,36 @@ nlohmann::json tag_json(const inventory::TagState& t, bool with_latest) {
     return j;
 }
 
-nlohmann::json head(const EventSource& src, std::uint64_t seq, const char* type, const inventory::Stamp& time) {
+nlohmann::ordered_json head(const EventSource& src, std::uint64_t seq, const char* type, const inventory::Stamp& time) {
     return {{"type", type}, {"gateway", src.gateway}, {"reader", src.reader}, {"seq", seq}, {"time", iso8601(time.wall)}};
 }
 
 }  // namespace
 
-nlohmann::json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event) {
+nlohmann::ordered_json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event) {
     return std::visit(
-        [&](const auto& e) -> nlohmann::json {
+        [&](const auto& e) -> nlohmann::ordered_json {
             using E = std::decay_t<decltype(e)>;
             if constexpr (std::is_same_v<E, TagChanged>) {
                 const bool arrived = e.event.kind == inventory::TagEvent::Kind::arrived;
-                nlohmann::json j = head(src, seq, arrived ? "arrived" : "departed",
+                nlohmann::ordered_json j = head(src, seq, arrived ? "arrived" : "departed",
                                         arrived ? e.event.tag.first_seen : inventory::Stamp::now());
                 j["tag"] = tag_json(e.event.tag, true);
                 return j;
             } else if constexpr (std::is_same_v<E, IntervalReport>) {
-                nlohmann::json j = head(src, seq, "report", e.report.end);
+                nlohmann::ordered_json j = head(src, seq, "report", e.report.end);
                 j["start"] = iso8601(e.report.start.wall);
                 j["end"] = iso8601(e.report.end.wall);
                 j["count"] = e.report.tags.size();
-                nlohmann::json tags = nlohmann::json::array();
+                nlohmann::ordered_json tags = nlohmann::ordered_json::array();
                 for (const auto& t : e.report.tags) tags.push_back(tag_json(t, false));
                 j["tags"] = std::move(tags);
                 return j;
             } else if constexpr (std::is_same_v<E, PagesRead>) {
-                nlohmann::json j = head(src, seq, "pages", e.time);
-                nlohmann::json pages = nlohmann::json::array();
+                nlohmann::ordered_json j = head(src, seq, "pages", e.time);
+                nlohmann::ordered_json pages = nlohmann::ordered_json::array();
                 for (const auto& p : e.pages) {
-                    nlohmann::json page{{"family", inventory::name(p.family)}, {"data", hex(p.bytes)}};
+                    nlohmann::ordered_json page{{"family", inventory::name(p.family)}, {"data", hex(p.bytes)}};
                     if (!p.why.empty()) page["undecoded"] = p.why;
                     pages.push_back(std::move(page));
                 }
@@ -86,9 +86,9 @@ nlohmann::json event_json(const EventSource& src, std::uint64_t seq, const Reade
         event);
 }
 
-nlohmann::json reader_status_json(const std::string& gateway, const ReaderSnapshot& s, std::uint64_t dropped) {
+nlohmann::ordered_json reader_status_json(const std::string& gateway, const ReaderSnapshot& s, std::uint64_t dropped) {
     const ReaderCounters& c = s.counters;
-    nlohmann::json j{{"gateway", gateway},
+    nlohmann::ordered_json j{{"gateway", gateway},
                      {"reader", s.name},
                      {"state", state_name(s.state)},
                      {"since", iso8601(s.since.wall)},
@@ -107,8 +107,8 @@ nlohmann::json reader_status_json(const std::string& gateway, const ReaderSnapsh
                        {"commands", c.commands},
                        {"events_dropped", dropped}}},
                      {"tags_present", s.tags_present}};
-    j["reason"] = s.reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(s.reason);
-    j["device_info"] = s.device_info.empty() ? nlohmann::json(nullptr) : nlohmann::json(hex(s.device_info));
+    j["reason"] = s.reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s.reason);
+    j["device_info"] = s.device_info.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(hex(s.device_info));
     return j;
 }
 

@@ -23,8 +23,8 @@ struct EventSource {
 };
 
 // nullopt-free: every event kind has a body. The status events are not sequenced.
-nlohmann::json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event);
+nlohmann::ordered_json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event);
 
-nlohmann::json reader_status_json(const std::string& gateway, const ReaderSnapshot& s, std::uint64_t dropped);
+nlohmann::ordered_json reader_status_json(const std::string& gateway, const ReaderSnapshot& s, std::uint64_t dropped);
 
 }  // namespace uhfd

@@ -192,13 +192,13 @@ std::shared_ptr<ReaderWorker> Gateway::reader(const std::string& name) const {
     return it == readers_.end() ? nullptr : it->second.worker;
 }
 
-nlohmann::json Gateway::gateway_status(bool online, const char* reason) const {
-    nlohmann::json readers = nlohmann::json::object();
+nlohmann::ordered_json Gateway::gateway_status(bool online, const char* reason) const {
+    nlohmann::ordered_json readers = nlohmann::ordered_json::object();
     if (online) {
         std::lock_guard lock(mu_);
         for (const auto& [name, e] : readers_) readers[name] = state_name(e.worker->snapshot(false).state);
     }
-    nlohmann::json j{{"gateway", config_.gateway_id},
+    nlohmann::ordered_json j{{"gateway", config_.gateway_id},
                      {"state", online ? "online" : "offline"},
                      {"since", iso8601(started_.wall)},
                      {"library", uhf_version()},

@@ -44,7 +44,7 @@ public:
     std::vector<std::string> reader_names() const;
     std::shared_ptr<ReaderWorker> reader(const std::string& name) const;
     // The retained gateway status; offline with its reason ("stopped", or the will's "connection lost").
-    nlohmann::json gateway_status(bool online, const char* reason = "") const;
+    nlohmann::ordered_json gateway_status(bool online, const char* reason = "") const;
     const DiskQueue& queue() const { return *queue_; }
     Publisher::Stats publisher_stats() const { return publisher_->stats(); }
 
