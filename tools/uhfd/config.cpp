@@ -128,7 +128,7 @@ void parse_broker(Section& s, Config& c) {
 }
 
 void parse_commands(Section& s, Config& c) {
-    if (s.flag("reads").value_or(true)) c.allowed_commands = reading_commands();
+    c.allowed_commands = s.flag("reads").value_or(true) ? reading_commands() : std::set<std::string>{};
     if (const toml::array* allow = s.array("allow")) {
         for (const toml::node& n : *allow) {
             const auto* name = n.as_string();
