@@ -220,6 +220,7 @@ public:
             const auto sp = line.find(' ');
             if (sp == std::string::npos) continue;
             Message m{line.substr(0, sp), nlohmann::json::parse(line.substr(sp + 1), nullptr, false), line.substr(sp + 1)};
+            if (m.raw == "(null)") m.raw.clear();  // how mosquitto_sub shows an empty payload
             if (m.body.is_discarded()) m.body = nullptr;
             out.push_back(std::move(m));
         }
