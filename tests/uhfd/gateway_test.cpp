@@ -135,7 +135,6 @@ TEST_F(Gateway, EventsQueuedDuringAnOutageOutliveAKilledGateway) {
     gw.kill();  // SIGKILL: no chance to save anything more
     broker->start();
     Subscriber sub(dir, broker->port(), {"uhf/gw/a/events"});
-    std::this_thread::sleep_for(300ms);
     gw.start();
     ASSERT_TRUE(eventually([&] { return events(sub, topic("a", "events")).size() >= 20; }, 10s)) << gw.log();
     const auto s = seqs(events(sub, topic("a", "events")));
@@ -149,7 +148,6 @@ TEST_F(Gateway, AFullQueueDropsTheOldestAndPublishesTheCount) {
     cfg.readers = {{"a", a.device(), 50, 600, 100}};
     {
         Subscriber session(dir, broker->port(), {"uhf/gw/a/events"}, "overflow-sub");
-        std::this_thread::sleep_for(300ms);
     }
     broker->stop();
     Uhfd gw(dir, cfg.text());

@@ -72,6 +72,8 @@ public:
     ScratchDir() {
         std::string tmpl = (fs::temp_directory_path() / "uhfd-test-XXXXXX").string();
         if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+        // mosquitto started as root drops to its own user, which must still read its files here.
+        ::chmod(tmpl.c_str(), 0755);
         path_ = tmpl;
     }
     ~ScratchDir() {
@@ -163,6 +165,7 @@ class Broker {
 public:
     Broker(const ScratchDir& dir, BrokerOptions opt = {}) : dir_(dir), opt_(std::move(opt)), port_(free_port()) {
         fs::create_directories(dir_.path() / "broker");
+        ::chmod((dir_.path() / "broker").c_str(), 0777);  // the broker's persistence, as its own user
         std::ostringstream conf;
         conf << "listener " << port_ << " 127.0.0.1\n"
              << "persistence true\npersistence_location " << (dir_.path() / "broker").string() << "/\n"
@@ -206,11 +209,20 @@ public:
     Subscriber(const ScratchDir& dir, int port, const std::vector<std::string>& topics, const std::string& id = "",
                std::vector<std::string> extra = {})
         : path_(dir.file("sub-" + std::to_string(counter()++) + ".out")) {
-        std::vector<std::string> argv{"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-v"};
+        const std::string probe = "probe/" + std::to_string(::getpid()) + "/" + std::to_string(counter());
+        std::vector<std::string> argv{"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-v",
+                                      "-t", probe};
         for (const auto& t : topics) argv.insert(argv.end(), {"-t", t});
         if (!id.empty()) argv.insert(argv.end(), {"-c", "-i", id});
         argv.insert(argv.end(), extra.begin(), extra.end());
         proc_ = std::make_unique<Process>(argv, path_, path_ + ".err");
+        // Returns once the subscription is in place: a probe it is subscribed to comes back.
+        std::vector<std::string> pub{"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t", probe, "-m", "{}"};
+        pub.insert(pub.end(), extra.begin(), extra.end());
+        for (int i = 0; i < 50; ++i) {
+            Process(pub, path_ + ".pub", path_ + ".pub.err").wait(5s);
+            if (eventually([&] { return !on(probe).empty(); }, 200ms)) break;
+        }
     }
     std::vector<Message> messages() const {
         std::vector<Message> out;

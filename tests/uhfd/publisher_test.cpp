@@ -44,7 +44,6 @@ TEST(Publisher, DeliversWhatWasQueuedBeforeItStartedInOrder) {
     gwtest::ScratchDir d;
     gwtest::Broker broker(d);
     gwtest::Subscriber sub(d, broker.port(), {"test/#"}, "sub-a");
-    std::this_thread::sleep_for(300ms);  // the subscription is in place
     uhfd::DiskQueue q(d.file("q"), 1000);
     add(q, 200);
     uhfd::Publisher p(options(broker.port()), q);
@@ -58,7 +57,6 @@ TEST(Publisher, EventsOfABrokerOutageArriveAfterItInOrder) {
     gwtest::ScratchDir d;
     gwtest::Broker broker(d);
     auto sub = std::make_unique<gwtest::Subscriber>(d, broker.port(), std::vector<std::string>{"test/#"}, "sub-b");
-    std::this_thread::sleep_for(300ms);
     uhfd::DiskQueue q(d.file("q"), 1000);
     uhfd::Publisher p(options(broker.port()), q);
     p.start();
@@ -92,6 +90,7 @@ TEST(Publisher, RetainedStateIsRepublishedAfterReconnecting) {
     broker.stop();
     gwtest::fs::remove_all(d.path() / "broker");  // the broker forgets every retained message
     gwtest::fs::create_directories(d.path() / "broker");
+    ::chmod((d.path() / "broker").c_str(), 0777);
     broker.start();
     ASSERT_TRUE(gwtest::eventually([&] { return p.stats().connections >= 2; }, 10s));
     gwtest::Subscriber late(d, broker.port(), {"test/gw/status"});

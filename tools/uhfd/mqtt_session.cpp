@@ -46,8 +46,12 @@ MqttSession::MqttSession(const BrokerConfig& broker, const Will& will, SessionEv
     mosquitto_connect_v5_callback_set(mosq_, [](mosquitto*, void* obj, int rc, int, const mosquitto_property*) {
         auto* self = static_cast<MqttSession*>(obj);
         std::string why;
-        if (rc != 0)
+        if (rc != 0) {
             why = self->broker_.protocol == 5 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc);
+            // Bad user name or password, not authorised: in 3.1.1 and in 5.
+            if (rc == 4 || rc == 5 || rc == MQTT_RC_BAD_USERNAME_OR_PASSWORD || rc == MQTT_RC_NOT_AUTHORIZED)
+                why += " (check broker.username and broker.password)";
+        }
         if (self->events_.connected) self->events_.connected(rc, why);
     });
     mosquitto_publish_v5_callback_set(mosq_, [](mosquitto*, void* obj, int mid, int reason, const mosquitto_property*) {
