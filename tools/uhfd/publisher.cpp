@@ -1,6 +1,7 @@
 #include "publisher.hpp"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -202,6 +203,7 @@ void Publisher::pump() {
 }
 
 void Publisher::run() {
+    pthread_setname_np(pthread_self(), "uhfd-mqtt");  // for top -H and the benchmarks' CPU split
     next_attempt_ = Clock::now();
     auto last_state = Clock::now(), last_sync = Clock::now();
     bool disconnecting = false;

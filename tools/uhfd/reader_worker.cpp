@@ -1,5 +1,7 @@
 #include "reader_worker.hpp"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 #include "inventory/round.hpp"
@@ -173,6 +175,8 @@ bool ReaderWorker::link_up(uhf_link*& link, bool& ever_online) {
 }
 
 void ReaderWorker::run() {
+    // "uhfd-r:" and the name's start, within the kernel's 15 characters.
+    pthread_setname_np(pthread_self(), ("uhfd-r:" + config_.name.substr(0, 8)).c_str());
     uhf_link* link = nullptr;
     bool online = false, ever_online = false;
     milliseconds backoff = backoff_.min;
