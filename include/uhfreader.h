@@ -33,22 +33,37 @@
  *   248        this library refused an over-long request before sending anything
  *              (detail 104): the length worked out from a caller's count field
  *              exceeds the 255 bytes a request can carry
- *   253        the reply came from another reader address     (detail unchanged)
- *   254        serial: the reply echoes another command code  (detail unchanged)
+ *   249        this library refused a request whose block pointer is NULL before
+ *              sending anything (detail 106; UHF_REFUSED_NULL_BLOCK)
+ *   253        the reply came from another reader address     (detail 0)
+ *   254        serial: the reply echoes another command code  (detail 0)
  * \endverbatim
  *
  * Detail codes (left in IcRetCode): 0, 101..103, 105, 107 (sending), 108..118 (receiving),
- * 104 (this library's refusal of an over-long request). Link_Reader leaves the handshake's
- * exchange code in IcRetCode instead.
+ * 104 and 106 (this library's refusals of an over-long request and of a missing block). Every
+ * exchange sets IcRetCode to 0 first, so after 1, 253 and 254 it reads 0. Link_Reader leaves the
+ * handshake's exchange code in IcRetCode instead.
  *
  * Status byte: the reader's own verdict, left in ErrorCode and passed through unchanged.
  * "Status result" functions return it after a successful exchange; "exchange result"
  * functions return 0 after any successful exchange and leave it in ErrorCode only.
  *
- * This library's own additions: RS232_InitPort_Path and LinkCom_Path (any terminal node),
- * the refusal code 248 / 104, and these guarantees: every wait is bounded; queued input is
- * discarded before each request so no reply is taken for a later request; reply bytes past
- * the received data read 0.
+ * Address rule: a reply is accepted from the address the request went to, from any address for
+ * WriteDeviceNo (command 6) or a request sent to 0xFF, and on the serial line also from 0xFF.
+ *
+ * Request and reply buffers: a command refuses a NULL request block with 249 / 106 before anything
+ * is sent (pc_id, IcCmd and IcRetCode are set; BlkAAdrBeg and BlkALength are untouched, as for the
+ * refusal 248). A NULL reply buffer is allowed: the exchange runs and nothing is copied.
+ *
+ * This library's own additions: RS232_InitPort_Path and LinkCom_Path (any terminal node, or
+ * "tcp:HOST:PORT" for a reader behind a network serial server), the refusal codes 248 / 104 and
+ * 249 / 106, the link API of uhfreader_link.h (several readers at once, each on a link handle),
+ * and these guarantees: every wait is bounded; queued input is discarded before each request so
+ * no reply is taken for a later request; reply bytes past the received data read 0; a serial
+ * port is held exclusively (an advisory lock and TIOCEXCL), so a port another program or link
+ * holds fails to open instead of sharing its replies; line noise before a reply costs one
+ * first-byte attempt a byte however it is paced; the time allowed to read a reply follows the
+ * line rate (at least 4 s; the longest reply at 9600 baud gets the 6.4 s it needs).
  */
 #ifndef UHFREADER_H
 #define UHFREADER_H
@@ -97,7 +112,9 @@ UHF_API extern int EP_OUT;                       /**< bulk OUT endpoint, 0x01 */
 UHF_API extern int EP_IN;                        /**< bulk IN endpoint, 0x82 */
 
 /* ---- Link state ---- */
-UHF_API extern int IcBaudRate;                   /**< baud of the serial link (0 after a failed link) */
+UHF_API extern int IcBaudRate;                   /**< the baud argument of the serial link (0 after a failed link);
+                                                      the argument itself, also where the line was set to
+                                                      9600 for a rate it does not take */
 
 /* ---- Exchange ---- */
 /**
@@ -116,7 +133,9 @@ UHF_API int PcSendOrder(void);
  * Opens /dev/ttyS\<port\> raw at 8N1 and makes it the serial port in use.
  *
  * Ports 1-9 name their node; every other value means node 0. Rates other than 19200, 38400, 57600
- * and 115200 give 9600. Pending input is discarded. A port opened earlier is not closed.
+ * and 115200 give 9600. Pending input is discarded. A port (or TCP line) this library still holds
+ * is closed first, so re-opening never strands a descriptor. The port is held exclusively: one
+ * that another program or link holds fails to open (1) and is left as it was.
  *
  * \param port serial node number
  * \param baud line rate
@@ -135,7 +154,7 @@ UHF_API int RS232_InitPort_USB(int port, int baud);
 
 /**
  * Opens any terminal node, such as a /dev/serial/by-id/ name or a pseudo-terminal, as
- * RS232_InitPort does.
+ * RS232_InitPort does (closing the port held before). Anything but a terminal node fails.
  *
  * \param path the node to open
  * \param baud line rate
@@ -281,6 +300,7 @@ UHF_API int USB_UnLinkCom(void);
 /**
  * Links to a reader: up to three attempts of LinkCom_A.
  *
+ * Closes whatever link is open first (serial, TCP or USB), so a failed link leaves none open.
  * After three failures IcBaudRate is 0.
  *
  * \param addr reader address to prove (0xFF: any single reader)
@@ -305,11 +325,15 @@ UHF_API int LinkCom(int addr, int port, int baud);
 UHF_API int LinkCom_A(int addr, int port, int baud);
 
 /**
- * Links as LinkCom does, on one terminal node.
+ * Links as LinkCom does, on one terminal node or, given "tcp:HOST:PORT", on a TCP connection to a
+ * network serial server (connected within 3 s); the serial functions then use that connection.
+ *
+ * Closes whatever link is open first, so a failed link leaves none open.
  *
  * \param addr reader address
- * \param path the node, e.g. a /dev/serial/by-id/ name, a socat pseudo-terminal or a uhfsim node
- * \param baud serial line rate
+ * \param path the node, e.g. a /dev/serial/by-id/ name, a socat pseudo-terminal or a uhfsim node;
+ *        or "tcp:HOST:PORT"
+ * \param baud serial line rate (reported in IcBaudRate; on TCP the server's line keeps its own)
  * \return 0 when a reader answered, else 1; IcRetCode holds the last handshake's exchange code.
  */
 UHF_API int LinkCom_Path(int addr, const char *path, int baud);
@@ -338,7 +362,7 @@ UHF_API int Link_Reader(int addr);
 /**
  * Closes the active transport.
  *
- * Exchanges fail afterwards until the next link.
+ * Exchanges fail afterwards until the next link. USB_Flag keeps its value.
  *
  * \return 0.
  */

@@ -1,5 +1,6 @@
 #include "link/default_link.hpp"
 
+#include "link/device_string.hpp"
 #include "uhfreader.h"
 
 // The exchange state: process-wide, zero at load, part of the exported interface.
@@ -33,12 +34,15 @@ namespace uhf {
 
 namespace {
 
+constexpr int kDesignedConnectMs = 3000;
+
 // Built at compile time, never destroyed: a host may use the link while the process exits, and
 // nothing here is allocated.
 constinit DefaultLink g_default_link{
     ExchangeState{pc_id, IcCmd, BlkAAdrBeg, BlkALength, BlkBAdrBeg, BlkBLength, ErrorCode, IcRetCode, pc_id_buf,
                   IcCmd_buf, qchar, TRYNUM2S, TRYNUM2L},
     SerialTransport(&idComDev),
+    TcpTransport(),
     UsbTransport(true, UsbBinding{&usb_devs, &usb_dev, &q_usb_handle, &EP_OUT, &EP_IN}),
     PacketBuffers{},
     Trace{},
@@ -66,8 +70,18 @@ PacketTiming usb_packet_timing() {
 int default_serial_exchange() {
     DefaultLink &l = default_link();
     l.state.detail = 0;
-    return l.state.finish(
-        stream_exchange(l.state, l.serial, serial_stream_timing(l.serial.line_rate()), l.trace).outcome);
+    // Behind a network serial server the line rate is not known: frames get the slowest rate's time.
+    const int rate = l.tcp.is_open() ? 9600 : l.serial.line_rate();
+    return l.state.finish(stream_exchange(l.state, l.line(), serial_stream_timing(rate), l.trace).outcome);
+}
+
+int open_tcp_line(const char *device) {
+    DefaultLink &l = default_link();
+    l.serial.close();
+    l.tcp.close();
+    DeviceSpec spec;
+    if (parse_device(device, spec) != 0 || spec.kind != DeviceSpec::Kind::tcp) return 1;
+    return l.tcp.open(spec.host, spec.port, kDesignedConnectMs).ok() ? 0 : 1;
 }
 
 int default_usb_exchange() {

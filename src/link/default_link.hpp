@@ -9,6 +9,7 @@
 #include "core/stream_exchange.hpp"
 #include "core/trace.hpp"
 #include "transport/serial.hpp"
+#include "transport/tcp.hpp"
 #include "transport/usb.hpp"
 
 namespace uhf {
@@ -16,14 +17,22 @@ namespace uhf {
 struct DefaultLink {
     ExchangeState state;
     SerialTransport serial;
+    TcpTransport tcp;  // LinkCom_Path("tcp:HOST:PORT"): the line, carried over TCP
     UsbTransport usb;
     PacketBuffers packets;
     Trace trace;  // the designed interface traces nothing
+
+    // The line the serial functions use: a TCP connection when one is open, else the port.
+    Transport &line() { return tcp.is_open() ? static_cast<Transport &>(tcp) : serial; }
+    int line_fd() const { return tcp.is_open() ? tcp.fd() : serial.fd(); }
 };
 
 DefaultLink &default_link();
 
-// One exchange on the default link's serial port / USB device, with the designed codes.
+// Opens the line on a TCP connection ("tcp:HOST:PORT"), closing whatever line was open: 0 or 1.
+int open_tcp_line(const char *device);
+
+// One exchange on the default link's line / USB device, with the designed codes.
 int default_serial_exchange();
 int default_usb_exchange();
 

@@ -1,5 +1,7 @@
 // The designed interface's link management: choose a transport, prove a reader answers, close
 // whatever is open.
+#include <cstring>
+
 #include "core/frame.hpp"
 #include "link/default_link.hpp"
 #include "uhfreader.h"
@@ -16,9 +18,12 @@ void close_held_links() {
     USB_Flag = 0;
 }
 
+bool names_tcp(const char *path) { return path != nullptr && std::strncmp(path, "tcp:", 4) == 0; }
+
 int serial_attempt(int addr, const char *path, int baud) {
     USB_Flag = 0;
-    if (uhf::serial::open_node(path, baud) == 0) {
+    const int opened = names_tcp(path) ? uhf::open_tcp_line(path) : uhf::serial::open_node(path, baud);
+    if (opened == 0) {
         IcBaudRate = baud;
         if (Link_Reader(addr) == 0) return 0;
     }

@@ -1,4 +1,5 @@
-// The designed interface's serial functions, on the default link's serial port.
+// The designed interface's serial functions, on the default link's line: its serial port, or the
+// TCP connection LinkCom_Path opened to a network serial server.
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,11 +10,17 @@
 
 namespace uhf::serial {
 
-int open_node(const char *path, int baud) { return default_link().serial.open(path, baud).ok() ? 0 : 1; }
+int open_node(const char *path, int baud) {
+    default_link().tcp.close();
+    return default_link().serial.open(path, baud).ok() ? 0 : 1;
+}
 
-bool port_open() { return default_link().serial.is_open(); }
+bool port_open() { return default_link().line().is_open(); }
 
-void close_port() { default_link().serial.close(); }
+void close_port() {
+    default_link().tcp.close();
+    default_link().serial.close();
+}
 
 }  // namespace uhf::serial
 
@@ -29,11 +36,11 @@ int open_numbered(const char *prefix, int port, int baud) {
 
 bool send_byte(int c) {
     const std::uint8_t b = static_cast<std::uint8_t>(c);
-    return uhf::default_link().serial.send({&b, 1}, uhf::serial::timing().send_bound_ms).bytes == 1;
+    return uhf::default_link().line().send({&b, 1}, uhf::serial::timing().send_bound_ms).bytes == 1;
 }
 
 bool receive_byte() {
-    uhf::SerialTransport &port = uhf::default_link().serial;
+    uhf::Transport &port = uhf::default_link().line();
     if (!port.is_open()) return false;
     std::uint8_t b = 0;
     const uhf::IoResult r = port.receive({&b, 1}, 0);
@@ -59,7 +66,7 @@ UHF_API int RS232_InitPort_USB(int port, int baud) {
 UHF_API int RS232_InitPort_Path(const char *path, int baud) { return serial::open_node(path, baud); }
 
 UHF_API int RS232_SendStr(const unsigned char *data, int len) {
-    SerialTransport &port = default_link().serial;
+    Transport &port = default_link().line();
     if (!port.is_open() || len < 0 || (data == nullptr && len > 0)) return 1;
     return port.send({data, static_cast<std::size_t>(len)}, serial::timing().send_bound_ms).bytes ==
                    static_cast<std::size_t>(len)
@@ -68,10 +75,10 @@ UHF_API int RS232_SendStr(const unsigned char *data, int len) {
 }
 
 UHF_API int RS232_ReceStr(unsigned char *buf, int size) {
-    SerialTransport &port = default_link().serial;
-    if (!port.is_open() || size < 0 || (buf == nullptr && size > 0)) return 1;
+    DefaultLink &l = default_link();
+    if (!l.line().is_open() || size < 0 || (buf == nullptr && size > 0)) return 1;
     for (;;) {
-        const ssize_t n = ::read(port.fd(), buf, static_cast<std::size_t>(size));
+        const ssize_t n = ::read(l.line_fd(), buf, static_cast<std::size_t>(size));
         if (n >= 0) return 0;
         if (errno != EINTR) return 1;
     }

@@ -9,10 +9,14 @@ namespace uhf {
 
 class TcpTransport final : public Transport {
 public:
+    constexpr TcpTransport() = default;
+
     // Connects within `timeout_ms`: UHF_ERR_UNKNOWN_HOST, UHF_ERR_CONNECT (refused,
     // unreachable) or UHF_ERR_TIMEOUT otherwise. Closes a connection this transport holds
     // first.
     OpenResult open(const char *host, const char *port, int timeout_ms);
+
+    int fd() const { return fd_; }
 
     Wire wire() const override { return Wire::serial; }
     bool is_open() const override { return fd_ >= 0; }
