@@ -1,6 +1,8 @@
 // uhfd and virtual readers as processes, for the end-to-end tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -43,6 +45,16 @@ public:
     Uhfd(const ScratchDir& dir, const std::string& config) : dir_(dir) {
         path_ = dir_.write("uhfd.toml", config);
         start();
+    }
+    // Under the sanitizer builds uhfd is instrumented too: a report in its log fails the test.
+    ~Uhfd() {
+        if (proc_ && proc_->running()) {
+            proc_->signal(SIGTERM);
+            proc_->wait(5s);
+        }
+        const std::string l = log();
+        for (const char* report : {"ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error:"})
+            if (l.find(report) != std::string::npos) ADD_FAILURE() << "uhfd: " << report << ":\n" << l;
     }
     void start() {
         proc_ = std::make_unique<Process>(std::vector<std::string>{UHFD_PATH, "--config", path_}, dir_.file("uhfd.out"),
