@@ -181,8 +181,11 @@ RemoteReader::RemoteReader() {
         sched_param sp{};
         sp.sched_priority = 1;
         ::sched_setscheduler(0, SCHED_FIFO, &sp);
-        ::close(to_child[1]);
-        ::close(from_child[0]);
+        // Nothing of the host's stays open here: another reader's control pipe held by this
+        // child would keep that reader from seeing its end. The slave stays open, so the master
+        // never sees a hang-up between the host's links.
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != master && fd != slave && fd != to_child[0] && fd != from_child[1]) ::close(fd);
         serve(master, to_child[0], from_child[1]);
     }
     ::close(to_child[0]);
