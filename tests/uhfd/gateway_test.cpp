@@ -85,7 +85,7 @@ TEST_F(Gateway, ArrivalsAndReportsMatchEachReadersPopulation) {
 }
 
 TEST_F(Gateway, AReaderKilledGoesOfflineAndComesBackWhileTheOtherReadsOn) {
-    Sim a(dir, "a", 2), b(dir, "b", 2);
+    Sim a(dir, "a", 2, {}, true), b(dir, "b", 2);  // a on TCP, b on a pseudo-terminal
     cfg.readers = {{"a", a.device()}, {"b", b.device()}};
     Subscriber sub(dir, broker->port(), {"uhf/#"});
     Uhfd gw(dir, cfg.text());
