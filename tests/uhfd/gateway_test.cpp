@@ -179,6 +179,7 @@ TEST_F(Gateway, SigtermStopsWithinTwoSecondsAndSaysSo) {
     EXPECT_EQ(gw.process().wait(5s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
     EXPECT_TRUE(eventually([&] { return latest(sub, "uhf/gw/status").value("reason", "") == "stopped"; }, 2s));
+    EXPECT_EQ(latest(sub, "uhf/gw/status")["readers"]["a"], "stopped");
     EXPECT_EQ(latest(sub, topic("a", "status"))["state"], "stopped");
 }
 
