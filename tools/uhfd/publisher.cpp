@@ -1,6 +1,7 @@
 #include "publisher.hpp"
 
 #include <poll.h>
+#include <signal.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "log.hpp"
 
@@ -37,7 +39,19 @@ Publisher::~Publisher() {
 
 void Publisher::set_message_handler(std::function<void(const IncomingMessage&)> handler) { handler_ = std::move(handler); }
 
+namespace {
+// Interrupts a blocking connect() of the publisher thread (a broker host that never answers
+// would otherwise hold a stop for the kernel's SYN timeout, minutes).
+void on_interrupt(int) {}
+}  // namespace
+
 void Publisher::start() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa{};
+        sa.sa_handler = on_interrupt;  // no SA_RESTART: the blocked call returns EINTR
+        sigaction(SIGUSR1, &sa, nullptr);
+    });
     queue_.set_on_append([this] { wake(); });
     thread_ = std::thread([this] { run(); });
 }
@@ -73,6 +87,11 @@ void Publisher::stop(milliseconds grace) {
     }
     stopping_ = true;
     wake();
+    // A connect under way cannot see the flag; a signal makes it give up.
+    while (!exited_.load()) {
+        if (Clock::now() >= stop_deadline_) pthread_kill(thread_.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(milliseconds(10));
+    }
     thread_.join();
 }
 
@@ -274,6 +293,7 @@ void Publisher::run() {
     }
     queue_.rewind();
     queue_.flush(true);
+    exited_ = true;
 }
 
 }  // namespace uhfd
