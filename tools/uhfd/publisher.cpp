@@ -226,6 +226,7 @@ void Publisher::run() {
     next_attempt_ = Clock::now();
     auto last_state = Clock::now(), last_sync = Clock::now();
     bool disconnecting = false;
+    std::optional<Clock::time_point> deadline;
     for (;;) {
         // Read once: stop() marks the retained topics before it sets the flag, so a pass that
         // saw the flag also publishes them.
@@ -240,13 +241,15 @@ void Publisher::run() {
         if (!session_ && stopping) break;
         if (session_ && connected_ && !disconnecting) pump();
         if (stopping) {
+            // stop() wrote its deadline before setting the flag; this thread keeps its own copy.
+            if (!deadline) deadline = stop_deadline_;
             const bool settled = !session_ || !connected_ || (retained_in_flight_.empty() && !session_->wants_write());
-            if (now >= stop_deadline_ || settled) {
+            if (now >= *deadline || settled) {
                 if (session_ && connected_ && !disconnecting) {
                     // A clean DISCONNECT: the broker drops the will, since the status said goodbye itself.
                     session_->disconnect();
                     disconnecting = true;
-                    stop_deadline_ = std::max(stop_deadline_, now) + milliseconds(100);
+                    deadline = std::max(*deadline, now) + milliseconds(100);
                     continue;
                 }
                 break;
