@@ -111,3 +111,19 @@ install(CODE "
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_uhf_site}/uhfreader/_installed.py\")
 " COMPONENT python)
 include(${CMAKE_CURRENT_LIST_DIR}/docs.cmake)
+
+# The gateway service: sbin/uhfd, its systemd unit and an example configuration.
+#   sbin/uhfd
+#   lib/systemd/system/uhfd.service            (or UHF_SYSTEMD_UNIT_DIR)
+#   share/doc/uhfreader/uhfd.toml.example
+if(TARGET uhfd)
+  set(UHF_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "Where the uhfd unit goes, relative to the prefix or absolute (systemd also reads /usr/local/lib/systemd/system)")
+  set_target_properties(uhfd PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  install(TARGETS uhfd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT gateway)
+  set(UHFD_PATH "${CMAKE_INSTALL_FULL_SBINDIR}/uhfd")
+  set(UHFD_CONFIG "${CMAKE_INSTALL_FULL_SYSCONFDIR}/uhfd/uhfd.toml")
+  configure_file(${PROJECT_SOURCE_DIR}/tools/uhfd/uhfd.service.in ${PROJECT_BINARY_DIR}/uhfd.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/uhfd.service DESTINATION ${UHF_SYSTEMD_UNIT_DIR} COMPONENT gateway)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/uhfd/uhfd.toml.example DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT gateway)
+endif()

@@ -1,4 +1,4 @@
-// The pieces uhfctl is built from: argument parsing, the tag-list reader, the frame splitter
+// The pieces uhfctl is built from: argument parsing, the frame splitter
 // behind --trace, and the command table against the public header.
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 
 #include "uhfctl/catalog.hpp"
 #include "uhfctl/proxy.hpp"
-#include "uhfctl/taglist.hpp"
 #include "uhfctl/text.hpp"
 
 namespace {
@@ -62,60 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
                       IntRow{"-1", 0, 5, std::nullopt}, IntRow{"1e3", 0, 9999, std::nullopt},
                       IntRow{"", 0, 9, std::nullopt}, IntRow{"0x", 0, 9, std::nullopt},
                       IntRow{"99999999999999", 0, 1LL << 62, std::nullopt}, IntRow{"12 ", 0, 99, std::nullopt}));
-
-// Builds a list in the virtual reader's form from entries of (id, rssi, antenna, reads).
-Bytes tag_list(std::size_t in_list, const std::vector<Bytes>& entries) {
-    Bytes out{0, 0, static_cast<std::uint8_t>(in_list >> 8), static_cast<std::uint8_t>(in_list),
-              static_cast<std::uint8_t>(entries.size())};
-    for (const Bytes& e : entries) out.insert(out.end(), e.begin(), e.end());
-    out[0] = static_cast<std::uint8_t>(out.size() >> 8);
-    out[1] = static_cast<std::uint8_t>(out.size());
-    return out;
-}
-
-struct ListRow {
-    const char* name;
-    Bytes list;
-    bool ok;
-    std::size_t tags;
-};
-
-class TagList : public ::testing::TestWithParam<ListRow> {};
-
-TEST_P(TagList, ParsesOnlyAConsistentList) {
-    const auto r = uhfctl::parse_tag_list(GetParam().list);
-    ASSERT_EQ(r.has_value(), GetParam().ok);
-    if (r) {
-        EXPECT_EQ(r->tags.size(), GetParam().tags);
-    }
-}
-
-const Bytes kEntryA{6, 0xAA, 0xBB, 0xCC, 0xC4, 2, 3};  // ID AABBCC, -60 dBm, antenna 2, 3 reads
-const Bytes kEntryB{5, 0x11, 0x22, 0xD8, 0, 1};
-
-INSTANTIATE_TEST_SUITE_P(
-    Support, TagList,
-    ::testing::Values(
-        ListRow{"Empty", tag_list(0, {}), true, 0},
-        ListRow{"TwoEntries", tag_list(2, {kEntryA, kEntryB}), true, 2},
-        ListRow{"PageOfALongerList", tag_list(9, {kEntryB}), true, 1},
-        ListRow{"TotalBeyondTheCopy", [] { Bytes b = tag_list(1, {kEntryA}); b[1] += 1; return b; }(), false, 0},
-        ListRow{"EntryTooShortForItsFields", tag_list(1, {{3, 1, 2, 3}}), false, 0},
-        ListRow{"EntryRunsPastTheTotal", tag_list(1, {{9, 1, 2, 3}}), false, 0},
-        ListRow{"FewerEntriesThanAnnounced", [] { Bytes b = tag_list(2, {kEntryA}); b[4] = 2; return b; }(), false, 0},
-        ListRow{"BytesAfterTheLastEntry", [] { Bytes b = tag_list(1, {kEntryA}); b[4] = 0; return b; }(), false, 0},
-        ListRow{"MoreHereThanInTheList", tag_list(1, {kEntryA, kEntryB}), false, 0},
-        ListRow{"ShorterThanTheHeader", Bytes{0, 3, 0}, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(TagListFields, EntryFieldsAreSplitFromTheEnd) {
-    const auto r = uhfctl::parse_tag_list(tag_list(1, {kEntryA}));
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->tags[0].id, (Bytes{0xAA, 0xBB, 0xCC}));
-    EXPECT_EQ(r->tags[0].rssi, -60);
-    EXPECT_EQ(r->tags[0].antenna, 2);
-    EXPECT_EQ(r->tags[0].reads, 3);
-}
 
 using Piece = std::pair<uhfctl::FrameSplitter::Kind, Bytes>;
 using K = uhfctl::FrameSplitter::Kind;

@@ -19,10 +19,10 @@
 #include "sim/model.hpp"
 #include "sim/pty_reader.hpp"
 #include "transport/serial.hpp"
+#include "inventory/taglist.hpp"
 #include "uhfctl/catalog.hpp"
 #include "uhfctl/output.hpp"
 #include "uhfctl/proxy.hpp"
-#include "uhfctl/taglist.hpp"
 #include "uhfctl/text.hpp"
 #include "uhfctl/usb_access.hpp"
 #include "uhfreader.h"
@@ -476,18 +476,18 @@ RoundResult inventory_round(const std::vector<const FamilyCalls*>& fams, std::ma
             if (exchange_failed(rc, Result::status))
                 return {report_failure(std::string(f->name) + "_Read_Tag_List", 0, rc, 0), 0, 0};
             const std::size_t size = std::clamp<std::size_t>((list[0] << 8) | list[1], 2, kBufferSize);
-            auto parsed = parse_tag_list(std::span(list.data(), size));
+            auto parsed = inventory::parse_tag_list(std::span(list.data(), size));
             if (!parsed) {
                 ++r.unparsed;
                 if (raw_lists) raw_lists->push_back(std::string(f->name) + ": " + hex(std::span(list.data(), size)));
                 break;
             }
-            for (const SeenTag& t : parsed->tags) {
+            for (const inventory::SeenTag& t : parsed->tags) {
                 TagStats& st = seen[hex(t.id, "")];
                 st.family = f->name;
                 st.reads += t.reads;
-                st.rssi = t.rssi;
-                st.antenna = t.antenna;
+                st.rssi = t.rssi.value_or(0);
+                st.antenna = t.antenna.value_or(0);
                 ++st.rounds_seen;
                 r.reads += t.reads;
             }

@@ -1,0 +1,127 @@
+// Configuration files: what loads, and each malformed row named by its line and key.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config.hpp"
+#include "harness.hpp"
+
+namespace {
+
+constexpr const char* kMinimal = R"([gateway]
+id = "gw"
+[[readers]]
+name = "r1"
+device = "/dev/pts/9"
+)";
+
+TEST(Config, MinimalFileTakesTheDefaults) {
+    const uhfd::Config c = uhfd::parse_config(kMinimal, "t.toml");
+    EXPECT_EQ(c.gateway_id, "gw");
+    EXPECT_EQ(c.broker.client_id, "uhfd-gw");
+    EXPECT_EQ(c.broker.port, 1883);
+    ASSERT_EQ(c.readers.size(), 1u);
+    EXPECT_EQ(c.readers[0].layout.name, "virtual");
+    EXPECT_TRUE(c.allowed_commands.count("GetDeviceInfo"));
+    EXPECT_FALSE(c.allowed_commands.count("EPC_Write_TAG"));
+}
+
+TEST(Config, CustomLayoutAndExtraCommandsAreTaken) {
+    const uhfd::Config c = uhfd::parse_config(R"([gateway]
+id = "gw"
+[broker]
+uri = "mqtts://[::1]"
+ca_file = "/dev/null"
+protocol = "3.1.1"
+[commands]
+reads = false
+allow = ["EPC_Write_TAG"]
+[layouts.fixed]
+count = { offset = 0, size = 2 }
+entries = 2
+entry_size = 8
+id = { offset = 0, size = 6 }
+rssi = { offset = -2, size = 1, signed = true }
+[[readers]]
+name = "r1"
+device = "tcp:127.0.0.1:4001"
+families = ["gjb", "epc"]
+layout = "fixed"
+)", "t.toml");
+    EXPECT_TRUE(c.broker.tls);
+    EXPECT_EQ(c.broker.host, "::1");
+    EXPECT_EQ(c.broker.port, 8883);
+    EXPECT_EQ(c.broker.protocol, 4);
+    EXPECT_EQ(c.allowed_commands, (std::set<std::string>{"EPC_Write_TAG"}));
+    EXPECT_EQ(c.readers[0].layout.entry_size, 8);
+    EXPECT_EQ(c.readers[0].layout.rssi.offset, -2);
+    EXPECT_EQ(c.readers[0].families, (std::vector<inventory::Family>{inventory::Family::gjb, inventory::Family::epc}));
+}
+
+struct BadRow {
+    const char* name;
+    const char* text;
+    const char* problem;  // the whole "file:line: key: ..." prefix expected
+};
+
+class BadConfig : public ::testing::TestWithParam<BadRow> {};
+
+TEST_P(BadConfig, NamesTheLineAndKey) {
+    try {
+        uhfd::parse_config(GetParam().text, "t.toml");
+        FAIL() << "accepted";
+    } catch (const uhfd::ConfigError& e) {
+        bool found = false;
+        for (const auto& p : e.problems()) found = found || p.rfind(GetParam().problem, 0) == 0;
+        EXPECT_TRUE(found) << "first problem: " << e.problems().front();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BadConfig,
+    ::testing::Values(
+        BadRow{"Syntax", "[gateway]\nid = \"gw\"\nname = \n", "t.toml:3: syntax:"},
+        BadRow{"NoGateway", "[[readers]]\nname = \"r\"\ndevice = \"x\"\n", "t.toml:1: gateway: missing"},
+        BadRow{"IdWithSlash", "[gateway]\nid = \"a/b\"\n", "t.toml:2: gateway.id: must be 1 to 64"},
+        BadRow{"UnknownKey", "[gateway]\nid = \"gw\"\nqueue_size = 5\n", "t.toml:3: gateway.queue_size: unknown key"},
+        BadRow{"AddressOutOfRange", "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\ndevice = \"x\"\naddress = 256\n",
+               "t.toml:6: readers[0].address: must be an integer 0..255"},
+        BadRow{"AddressNotANumber", "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\ndevice = \"x\"\naddress = \"1\"\n",
+               "t.toml:6: readers[0].address: must be an integer"},
+        BadRow{"NoDevice", "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\n", "t.toml:3: readers[0].device: missing"},
+        BadRow{"UnknownFamily", "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\ndevice = \"x\"\nfamilies = [\"iso\"]\n",
+               "t.toml:6: readers[0].families: each must be"},
+        BadRow{"DuplicateReader",
+               "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\ndevice = \"x\"\n[[readers]]\nname = \"r\"\ndevice = \"y\"\n",
+               "t.toml:7: readers[1].name: 'r' names another reader"},
+        BadRow{"UnknownLayout", "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\ndevice = \"x\"\nlayout = \"mine\"\n",
+               "t.toml:6: readers[0].layout: no layout 'mine'"},
+        BadRow{"LayoutWithoutCount", "[gateway]\nid = \"gw\"\n[layouts.l]\nentries = 1\nentry_size = 4\nid = { offset = 0, size = 4 }\n",
+               "t.toml:3: layouts.l: count is required"},
+        BadRow{"LayoutFieldOutsideEntry",
+               "[gateway]\nid = \"gw\"\n[layouts.l]\ncount = { offset = 0, size = 1 }\nentries = 1\nentry_size = 4\n"
+               "id = { offset = 0, size = 4 }\nantenna = { offset = 4, size = 1 }\n",
+               "t.toml:3: layouts.l: antenna lies outside"},
+        BadRow{"LayoutFieldTooWide",
+               "[gateway]\nid = \"gw\"\n[layouts.l]\ncount = { offset = 0, size = 8 }\nentries = 1\nentry_size = 4\nid = { offset = 0, size = 4 }\n",
+               "t.toml:4: layouts.l.count.size: must be an integer 1..4"},
+        BadRow{"BadUri", "[gateway]\nid = \"gw\"\n[broker]\nuri = \"http://x\"\n", "t.toml:4: broker.uri: must be mqtt://"},
+        BadRow{"TlsWithoutCa", "[gateway]\nid = \"gw\"\n[broker]\nuri = \"mqtts://x\"\n", "t.toml:3: broker.ca_file: mqtts://"},
+        BadRow{"UnreadableCa", "[gateway]\nid = \"gw\"\n[broker]\nuri = \"mqtts://x\"\nca_file = \"/nonexistent/ca\"\n",
+               "t.toml:5: broker.ca_file: cannot read"},
+        BadRow{"UnknownAllowedCommand", "[gateway]\nid = \"gw\"\n[commands]\nallow = [\"EPC_Rewrite\"]\n",
+               "t.toml:4: commands.allow: no command 'EPC_Rewrite'"},
+        BadRow{"BackoffUpsideDown", "[gateway]\nid = \"gw\"\nreconnect_min_ms = 5000\nreconnect_max_ms = 100\n",
+               "t.toml:4: gateway.reconnect_max_ms: must not be below"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Config, EveryProblemIsReportedNotJustTheFirst) {
+    try {
+        uhfd::parse_config("[gateway]\nid = \"gw\"\nbogus = 1\n[[readers]]\nname = \"r\"\ndevice = \"x\"\naddress = -1\n", "t.toml");
+        FAIL() << "accepted";
+    } catch (const uhfd::ConfigError& e) {
+        EXPECT_EQ(e.problems().size(), 2u);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// uhfd and virtual readers as processes, for the end-to-end tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.hpp"
+
+namespace gwtest {
+
+// uhfsim on a pseudo-terminal reached through a link path that stays the same across restarts.
+class Sim {
+public:
+    Sim(const ScratchDir& dir, const std::string& name, int tags, std::vector<std::string> extra = {})
+        : dir_(dir), name_(name), tags_(tags), extra_(std::move(extra)) {
+        start();
+    }
+    std::string device() const { return dir_.file(name_ + ".pty"); }
+    void start() {
+        std::vector<std::string> argv{UHFSIM_PATH, "--tags", std::to_string(tags_), "--seed", std::to_string(seed()),
+                                      "--link", device()};
+        argv.insert(argv.end(), extra_.begin(), extra_.end());
+        proc_ = std::make_unique<Process>(argv, dir_.file(name_ + ".out"), dir_.file(name_ + ".err"));
+        if (!eventually([&] { return fs::exists(device()); }, 5s)) throw std::runtime_error("uhfsim did not start");
+    }
+    void kill() {
+        proc_.reset();
+        std::error_code ec;
+        fs::remove(device(), ec);
+    }
+
+private:
+    int seed() const { return static_cast<int>(std::hash<std::string>{}(name_) % 1000); }
+    const ScratchDir& dir_;
+    std::string name_;
+    int tags_;
+    std::vector<std::string> extra_;
+    std::unique_ptr<Process> proc_;
+};
+
+class Uhfd {
+public:
+    Uhfd(const ScratchDir& dir, const std::string& config) : dir_(dir) {
+        path_ = dir_.write("uhfd.toml", config);
+        start();
+    }
+    // Under the sanitizer builds uhfd is instrumented too: a report in its log fails the test.
+    ~Uhfd() {
+        if (proc_ && proc_->running()) {
+            proc_->signal(SIGTERM);
+            proc_->wait(5s);
+        }
+        const std::string l = log();
+        for (const char* report : {"ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error:"})
+            if (l.find(report) != std::string::npos) ADD_FAILURE() << "uhfd: " << report << ":\n" << l;
+    }
+    void start() {
+        proc_ = std::make_unique<Process>(std::vector<std::string>{UHFD_PATH, "--config", path_}, dir_.file("uhfd.out"),
+                                          dir_.file("uhfd.err." + std::to_string(runs_++)));
+    }
+    void rewrite(const std::string& config) { dir_.write("uhfd.toml", config); }
+    Process& process() { return *proc_; }
+    std::string log() const {
+        std::string all;
+        for (int i = 0; i < runs_; ++i) all += slurp(dir_.file("uhfd.err." + std::to_string(i)));
+        return all;
+    }
+    void kill() { proc_->kill(); }
+
+private:
+    const ScratchDir& dir_;
+    std::string path_;
+    int runs_ = 0;
+    std::unique_ptr<Process> proc_;
+};
+
+// A gateway configuration for the tests: fast rounds, quick backoff.
+struct GatewayConfig {
+    std::string id = "gw";
+    int broker_port = 0;
+    std::string queue_dir;
+    int queue_max = 100000;
+    std::string broker_extra;     // more [broker] lines
+    std::string extra;            // more top-level tables
+    struct Reader {
+        std::string name, device;
+        int round_ms = 50, departure_ms = 600, report_ms = 0;
+        std::string families = R"(["epc", "gb", "gjb"])";
+    };
+    std::vector<Reader> readers;
+
+    std::string text() const {
+        std::string t = "[gateway]\nid = \"" + id + "\"\nqueue_dir = \"" + queue_dir + "\"\nqueue_max_events = " +
+                        std::to_string(queue_max) + "\nreconnect_min_ms = 50\nreconnect_max_ms = 400\n" +
+                        "[broker]\nuri = \"mqtt://127.0.0.1:" + std::to_string(broker_port) + "\"\nkeepalive = 5\n" +
+                        broker_extra + extra;
+        for (const Reader& r : readers)
+            t += "[[readers]]\nname = \"" + r.name + "\"\ndevice = \"" + r.device + "\"\nfamilies = " + r.families +
+                 "\nround_interval_ms = " + std::to_string(r.round_ms) + "\ndeparture_timeout_ms = " +
+                 std::to_string(r.departure_ms) + "\nreport_interval_ms = " + std::to_string(r.report_ms) + "\n";
+        return t;
+    }
+};
+
+// The events of one reader, each sequence number once (QoS 1 may deliver twice), in arrival order.
+inline std::vector<nlohmann::json> events(const Subscriber& s, const std::string& topic) {
+    std::vector<nlohmann::json> out;
+    std::set<std::uint64_t> seen;
+    for (const auto& m : s.on(topic))
+        if (m.body.is_object() && seen.insert(m.body.value("seq", std::uint64_t{0})).second) out.push_back(m.body);
+    return out;
+}
+
+// The newest JSON object on the topic, or an empty object.
+inline nlohmann::json latest(const Subscriber& s, const std::string& topic) {
+    const auto all = s.on(topic);
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        if (it->body.is_object()) return it->body;
+    return nlohmann::json::object();
+}
+
+inline long counter(const Subscriber& s, const std::string& topic, const std::string& name) {
+    const auto j = latest(s, topic);
+    return j.contains("counters") ? j["counters"].value(name, 0L) : 0L;
+}
+
+}  // namespace gwtest

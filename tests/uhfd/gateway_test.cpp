@@ -1,0 +1,233 @@
+// uhfd end to end: virtual readers, a real broker, independent clients.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "gateway_harness.hpp"
+
+namespace {
+
+using namespace gwtest;
+using nlohmann::json;
+
+bool iso_ms(const json& v) {
+    static const std::regex re(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    return v.is_string() && std::regex_match(v.get<std::string>(), re);
+}
+
+std::vector<std::uint64_t> seqs(const std::vector<json>& evs) {
+    std::vector<std::uint64_t> out;
+    for (const auto& e : evs) out.push_back(e["seq"].get<std::uint64_t>());
+    return out;
+}
+
+// 1, 2, ..., n in this order.
+bool contiguous(const std::vector<std::uint64_t>& s) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (s[i] != i + 1) return false;
+    return true;
+}
+
+std::size_t count_type(const std::vector<json>& evs, const std::string& type) {
+    std::size_t n = 0;
+    for (const auto& e : evs) n += e["type"] == type;
+    return n;
+}
+
+class Gateway : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::unique_ptr<Broker> broker = std::make_unique<Broker>(dir);
+    GatewayConfig cfg;
+    void SetUp() override {
+        cfg.broker_port = broker->port();
+        cfg.queue_dir = dir.file("queue");
+    }
+    std::string topic(const std::string& reader, const std::string& leaf) const { return "uhf/gw/" + reader + "/" + leaf; }
+};
+
+TEST_F(Gateway, ArrivalsAndReportsMatchEachReadersPopulation) {
+    Sim a(dir, "a", 4), b(dir, "b", 7);
+    cfg.readers = {{"a", a.device(), 50, 600, 400}, {"b", b.device(), 50, 600, 400}};
+    Subscriber sub(dir, broker->port(), {"uhf/#"});
+    Uhfd gw(dir, cfg.text());
+    for (auto [name, tags] : {std::pair{"a", 4u}, std::pair{"b", 7u}}) {
+        const std::string t = topic(name, "events");
+        ASSERT_TRUE(eventually([&] { return count_type(events(sub, t), "report") >= 2; }, 10s)) << gw.log();
+        const auto evs = events(sub, t);
+        EXPECT_TRUE(contiguous(seqs(evs)));
+        std::set<std::string> arrived;
+        for (const auto& e : evs) {
+            EXPECT_EQ(e["gateway"], "gw");
+            EXPECT_EQ(e["reader"], name);
+            EXPECT_TRUE(iso_ms(e["time"])) << e;
+            if (e["type"] != "arrived") continue;
+            const json& tag = e["tag"];
+            arrived.insert(tag["family"].get<std::string>() + ":" + tag["id"].get<std::string>());
+            EXPECT_TRUE(tag["antenna"].is_number());
+            EXPECT_LT(tag["rssi"].get<int>(), 0);
+            EXPECT_GE(tag["reads"].get<int>(), 1);
+            EXPECT_TRUE(iso_ms(tag["first_seen"]) && iso_ms(tag["last_seen"])) << tag;
+        }
+        EXPECT_EQ(arrived.size(), tags);
+        EXPECT_EQ(count_type(evs, "departed"), 0u);
+        // The second report covers a whole interval after every tag arrived.
+        json report;
+        for (const auto& e : evs)
+            if (e["type"] == "report") report = e;
+        std::set<std::string> reported;
+        for (const auto& t2 : report["tags"]) reported.insert(t2["family"].get<std::string>() + ":" + t2["id"].get<std::string>());
+        EXPECT_EQ(reported, arrived);
+        EXPECT_EQ(report["count"], tags);
+        EXPECT_TRUE(iso_ms(report["start"]) && iso_ms(report["end"]));
+    }
+}
+
+TEST_F(Gateway, AReaderKilledGoesOfflineAndComesBackWhileTheOtherReadsOn) {
+    Sim a(dir, "a", 2), b(dir, "b", 2);
+    cfg.readers = {{"a", a.device()}, {"b", b.device()}};
+    Subscriber sub(dir, broker->port(), {"uhf/#"});
+    Uhfd gw(dir, cfg.text());
+    const auto state = [&](const std::string& r) { return latest(sub, topic(r, "status")).value("state", ""); };
+    ASSERT_TRUE(eventually([&] { return state("a") == "online" && state("b") == "online"; }, 10s)) << gw.log();
+    a.kill();
+    ASSERT_TRUE(eventually([&] { return state("a") == "offline"; }, 10s)) << gw.log();
+    EXPECT_FALSE(latest(sub, topic("a", "status"))["reason"].get<std::string>().empty());
+    const auto rounds_b = counter(sub, topic("b", "status"), "rounds");
+    EXPECT_TRUE(eventually([&] { return counter(sub, topic("b", "status"), "rounds") > rounds_b + 10; }, 5s));
+    EXPECT_EQ(state("b"), "online");
+    a.start();
+    ASSERT_TRUE(eventually([&] { return state("a") == "online"; }, 10s)) << gw.log();
+    EXPECT_TRUE(eventually([&] { return counter(sub, topic("a", "status"), "reconnects") == 1; }, 5s));
+    std::set<std::string> states_b;
+    for (const auto& m : sub.on(topic("b", "status"))) states_b.insert(m.body.value("state", ""));
+    EXPECT_EQ(states_b.count("offline"), 0u);
+}
+
+TEST_F(Gateway, EveryEventOfATenSecondBrokerOutageArrivesAfterItInOrder) {
+    Sim a(dir, "a", 3);
+    cfg.readers = {{"a", a.device(), 50, 600, 250}};
+    auto sub = std::make_unique<Subscriber>(dir, broker->port(), std::vector<std::string>{"uhf/gw/a/events"}, "outage-sub");
+    Uhfd gw(dir, cfg.text());
+    ASSERT_TRUE(eventually([&] { return count_type(events(*sub, topic("a", "events")), "report") >= 1; }, 10s)) << gw.log();
+    broker->stop();
+    const auto before = events(*sub, topic("a", "events"));
+    std::this_thread::sleep_for(10s);
+    broker->start();
+    auto sub2 = std::make_unique<Subscriber>(dir, broker->port(), std::vector<std::string>{"uhf/gw/a/events"}, "outage-sub");
+    // About 40 reports were made while the broker was away.
+    ASSERT_TRUE(eventually([&] { return events(*sub2, topic("a", "events")).size() >= 40; }, 15s)) << gw.log();
+    std::vector<std::uint64_t> all = seqs(before);
+    for (auto s : seqs(events(*sub2, topic("a", "events"))))
+        if (s > all.back()) all.push_back(s);
+        else EXPECT_TRUE(std::find(all.begin(), all.end(), s) != all.end()) << "out of order: " << s;
+    EXPECT_TRUE(contiguous(all)) << all.size();
+    EXPECT_NE(gw.log().find("connection lost"), std::string::npos);
+}
+
+TEST_F(Gateway, EventsQueuedDuringAnOutageOutliveAKilledGateway) {
+    Sim a(dir, "a", 2);
+    cfg.readers = {{"a", a.device(), 50, 600, 100}};
+    broker->stop();
+    Uhfd gw(dir, cfg.text());
+    std::this_thread::sleep_for(1500ms);
+    gw.kill();  // SIGKILL: no chance to save anything more
+    broker->start();
+    Subscriber sub(dir, broker->port(), {"uhf/gw/a/events"});
+    gw.start();
+    ASSERT_TRUE(eventually([&] { return events(sub, topic("a", "events")).size() >= 20; }, 10s)) << gw.log();
+    const auto s = seqs(events(sub, topic("a", "events")));
+    EXPECT_TRUE(contiguous(s)) << s.size();
+    EXPECT_NE(gw.log().find("events kept from the last run"), std::string::npos);
+}
+
+TEST_F(Gateway, AFullQueueDropsTheOldestAndPublishesTheCount) {
+    Sim a(dir, "a", 2);
+    cfg.queue_max = 5;
+    cfg.readers = {{"a", a.device(), 50, 600, 100}};
+    {
+        Subscriber session(dir, broker->port(), {"uhf/gw/a/events"}, "overflow-sub");
+    }
+    broker->stop();
+    Uhfd gw(dir, cfg.text());
+    std::this_thread::sleep_for(1500ms);  // some 15 reports for a queue of 5
+    broker->start();
+    Subscriber sub(dir, broker->port(), {"uhf/gw/a/events"}, "overflow-sub");
+    Subscriber status(dir, broker->port(), {"uhf/gw/status", "uhf/gw/a/status"});
+    const auto queue = [&] { return latest(status, "uhf/gw/status").value("queue", json::object()); };
+    ASSERT_TRUE(eventually([&] { return queue().value("dropped", 0) > 0 && queue().value("depth", 1) == 0; }, 10s)) << gw.log();
+    const json q = queue();
+    EXPECT_EQ(q["max"], 5);
+    EXPECT_EQ(q["dropped"], q["dropped_by_reader"]["a"]);
+    EXPECT_TRUE(eventually([&] { return counter(status, "uhf/gw/a/status", "events_dropped") == q["dropped"].get<long>(); }, 5s));
+    // What survived is the newest, without a gap after it: the gap before it is the count.
+    ASSERT_TRUE(eventually([&] { return events(sub, topic("a", "events")).size() >= 5; }, 5s));
+    const auto s = seqs(events(sub, topic("a", "events")));
+    EXPECT_EQ(s.front() - 1, q["dropped"].get<std::uint64_t>());
+    for (std::size_t i = 1; i < s.size(); ++i) EXPECT_EQ(s[i], s[i - 1] + 1);
+}
+
+TEST_F(Gateway, SigtermStopsWithinTwoSecondsAndSaysSo) {
+    Sim a(dir, "a", 2);
+    cfg.readers = {{"a", a.device()}};
+    Subscriber sub(dir, broker->port(), {"uhf/#"});
+    Uhfd gw(dir, cfg.text());
+    ASSERT_TRUE(eventually([&] { return latest(sub, topic("a", "status")).value("state", "") == "online"; }, 10s));
+    const auto t0 = std::chrono::steady_clock::now();
+    gw.process().signal(SIGTERM);
+    EXPECT_EQ(gw.process().wait(5s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_TRUE(eventually([&] { return latest(sub, "uhf/gw/status").value("reason", "") == "stopped"; }, 2s));
+    EXPECT_EQ(latest(sub, topic("a", "status"))["state"], "stopped");
+}
+
+TEST_F(Gateway, AGatewayKilledLeavesItsLastWill) {
+    Sim a(dir, "a", 1);
+    cfg.readers = {{"a", a.device()}};
+    Subscriber sub(dir, broker->port(), {"uhf/gw/status"});
+    Uhfd gw(dir, cfg.text());
+    ASSERT_TRUE(eventually([&] { return latest(sub, "uhf/gw/status").value("state", "") == "online"; }, 10s));
+    gw.kill();
+    EXPECT_TRUE(eventually([&] { return latest(sub, "uhf/gw/status").value("reason", "") == "connection lost"; }, 10s));
+}
+
+TEST_F(Gateway, SighupAddsAndRemovesReadersAndLeavesTheOthersRunning) {
+    Sim a(dir, "a", 1), b(dir, "b", 1);
+    cfg.readers = {{"a", a.device()}};
+    Subscriber sub(dir, broker->port(), {"uhf/#"});
+    Uhfd gw(dir, cfg.text());
+    ASSERT_TRUE(eventually([&] { return latest(sub, topic("a", "status")).value("state", "") == "online"; }, 10s));
+    cfg.readers = {{"a", a.device()}, {"b", b.device()}};
+    gw.rewrite(cfg.text());
+    gw.process().signal(SIGHUP);
+    ASSERT_TRUE(eventually([&] { return latest(sub, topic("b", "status")).value("state", "") == "online"; }, 10s)) << gw.log();
+    // Reader a ran on: one arrival only, no restart.
+    EXPECT_EQ(count_type(events(sub, topic("a", "events")), "arrived"), 1u);
+    cfg.readers = {{"b", b.device()}};
+    gw.rewrite(cfg.text());
+    gw.process().signal(SIGHUP);
+    // A removed reader's retained status is cleared (an empty message).
+    EXPECT_TRUE(eventually([&] {
+        for (const auto& m : sub.messages())
+            if (m.topic == topic("a", "status") && m.raw.empty()) return true;
+        return false;
+    }, 5s)) << gw.log();
+    gw.rewrite("[gateway]\nid = 7\n");
+    gw.process().signal(SIGHUP);
+    EXPECT_TRUE(eventually([&] { return gw.log().find("reload refused") != std::string::npos; }, 5s));
+    EXPECT_TRUE(gw.process().running());
+}
+
+TEST(CheckConfig, ExitsTwoNamingLineAndKeyAndZeroWhenSound) {
+    ScratchDir dir;
+    const auto bad = dir.write("bad.toml", "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\ndevice = \"x\"\nround_interval_ms = -1\n");
+    Process p({UHFD_PATH, "--check-config", bad}, dir.file("o"), dir.file("e"));
+    EXPECT_EQ(p.wait(10s), 2);
+    EXPECT_NE(p.err().find(bad + ":6: readers[0].round_interval_ms:"), std::string::npos) << p.err();
+    const auto good = dir.write("good.toml", "[gateway]\nid = \"gw\"\n");
+    Process q({UHFD_PATH, "--check-config", good}, dir.file("o2"), dir.file("e2"));
+    EXPECT_EQ(q.wait(10s), 0);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// The publisher against a real mosquitto broker: order, outages and retained state.
+#include <gtest/gtest.h>
+
+#include "disk_queue.hpp"
+#include "harness.hpp"
+#include "publisher.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+uhfd::Publisher::Options options(int port) {
+    uhfd::Publisher::Options o;
+    o.broker.uri = "mqtt://127.0.0.1:" + std::to_string(port);
+    o.broker.host = "127.0.0.1";
+    o.broker.port = port;
+    o.broker.client_id = "publisher-test";
+    o.will = {"test/gw/status", R"({"state":"offline"})"};
+    o.reconnect_min = 50ms;
+    o.reconnect_max = 200ms;
+    return o;
+}
+
+void add(uhfd::DiskQueue& q, int n) {
+    for (int i = 0; i < n; ++i)
+        q.append("r", "test/gw/r/events", [](std::uint64_t seq) { return R"({"seq":)" + std::to_string(seq) + "}"; });
+}
+
+// The sequence numbers received, duplicates (allowed by QoS 1) removed.
+std::vector<std::uint64_t> sequences(const gwtest::Subscriber& s) {
+    std::vector<std::uint64_t> out;
+    for (const auto& m : s.on("test/gw/r/events"))
+        if (out.empty() || m.body["seq"].get<std::uint64_t>() > out.back()) out.push_back(m.body["seq"].get<std::uint64_t>());
+    return out;
+}
+
+std::vector<std::uint64_t> one_to(std::uint64_t n) {
+    std::vector<std::uint64_t> v;
+    for (std::uint64_t i = 1; i <= n; ++i) v.push_back(i);
+    return v;
+}
+
+TEST(Publisher, DeliversWhatWasQueuedBeforeItStartedInOrder) {
+    gwtest::ScratchDir d;
+    gwtest::Broker broker(d);
+    gwtest::Subscriber sub(d, broker.port(), {"test/#"}, "sub-a");
+    uhfd::DiskQueue q(d.file("q"), 1000);
+    add(q, 200);
+    uhfd::Publisher p(options(broker.port()), q);
+    p.start();
+    ASSERT_TRUE(gwtest::eventually([&] { return sequences(sub).size() == 200; }, 10s)) << sequences(sub).size();
+    EXPECT_EQ(sequences(sub), one_to(200));
+    EXPECT_TRUE(gwtest::eventually([&] { return q.depth() == 0; }, 5s));
+}
+
+TEST(Publisher, EventsOfABrokerOutageArriveAfterItInOrder) {
+    gwtest::ScratchDir d;
+    gwtest::Broker broker(d);
+    auto sub = std::make_unique<gwtest::Subscriber>(d, broker.port(), std::vector<std::string>{"test/#"}, "sub-b");
+    uhfd::DiskQueue q(d.file("q"), 1000);
+    uhfd::Publisher p(options(broker.port()), q);
+    p.start();
+    add(q, 10);
+    ASSERT_TRUE(gwtest::eventually([&] { return sequences(*sub).size() == 10; }, 10s));
+    broker.stop();
+    add(q, 40);  // while the broker is away
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(q.depth(), 40u);
+    const auto before = sequences(*sub);
+    broker.start();
+    // The subscriber's persistent session takes what arrives before it is back.
+    auto sub2 = std::make_unique<gwtest::Subscriber>(d, broker.port(), std::vector<std::string>{"test/#"}, "sub-b");
+    ASSERT_TRUE(gwtest::eventually([&] { return sequences(*sub2).size() >= 40; }, 15s)) << sequences(*sub2).size();
+    std::vector<std::uint64_t> all = before;
+    for (auto s : sequences(*sub2))
+        if (s > all.back()) all.push_back(s);
+    EXPECT_EQ(all, one_to(50));
+    EXPECT_TRUE(gwtest::eventually([&] { return q.depth() == 0; }, 5s));
+    EXPECT_GE(p.stats().connections, 2u);
+}
+
+TEST(Publisher, RetainedStateIsRepublishedAfterReconnecting) {
+    gwtest::ScratchDir d;
+    gwtest::Broker broker(d);
+    uhfd::DiskQueue q(d.file("q"), 1000);
+    uhfd::Publisher p(options(broker.port()), q);
+    p.set_retained("test/gw/status", R"({"state":"online","n":1})");
+    p.start();
+    ASSERT_TRUE(gwtest::eventually([&] { return p.stats().connected; }, 5s));
+    broker.stop();
+    gwtest::fs::remove_all(d.path() / "broker");  // the broker forgets every retained message
+    gwtest::fs::create_directories(d.path() / "broker");
+    ::chmod((d.path() / "broker").c_str(), 0777);
+    broker.start();
+    ASSERT_TRUE(gwtest::eventually([&] { return p.stats().connections >= 2; }, 10s));
+    gwtest::Subscriber late(d, broker.port(), {"test/gw/status"});
+    EXPECT_TRUE(gwtest::wait_message(late, "test/gw/status", [](const nlohmann::json& j) { return j.value("n", 0) == 1; }, 5s));
+}
+
+TEST(Publisher, StopPublishesTheFinalRetainedStateBeforeDisconnecting) {
+    gwtest::ScratchDir d;
+    gwtest::Broker broker(d);
+    uhfd::DiskQueue q(d.file("q"), 1000);
+    {
+        uhfd::Publisher p(options(broker.port()), q);
+        p.set_retained("test/gw/status", R"({"state":"online"})");
+        p.start();
+        ASSERT_TRUE(gwtest::eventually([&] { return p.stats().connected; }, 5s));
+        p.set_retained("test/gw/status", R"({"state":"offline","reason":"stopped"})");
+        p.stop(1s);
+    }
+    gwtest::Subscriber late(d, broker.port(), {"test/gw/status"});
+    EXPECT_TRUE(gwtest::wait_message(late, "test/gw/status", [](const nlohmann::json& j) { return j.value("reason", "") == "stopped"; }, 5s));
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+// The JSON uhfd publishes (docs/gateway.md has the schema): events with their gateway, reader and
+// per-reader sequence number; reader and gateway status; command replies are in command_reply.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "reader_state.hpp"
+
+namespace uhfd {
+
+// UTC ISO-8601 with milliseconds: 2026-12-08T12:00:00.123Z
+std::string iso8601(std::chrono::system_clock::time_point t);
+std::string hex(std::span<const std::uint8_t> bytes);
+
+struct EventSource {
+    std::string gateway;
+    std::string reader;
+};
+
+// nullopt-free: every event kind has a body. The status events are not sequenced.
+nlohmann::ordered_json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event);
+
+nlohmann::ordered_json reader_status_json(const std::string& gateway, const ReaderSnapshot& s, std::uint64_t dropped);
+
+}  // namespace uhfd

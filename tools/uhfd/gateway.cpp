@@ -1,0 +1,216 @@
+#include "gateway.hpp"
+
+#include "event_json.hpp"
+#include "log.hpp"
+
+namespace uhfd {
+
+using std::chrono::milliseconds;
+
+Gateway::Gateway(Config config)
+    : config_(std::move(config)), topics_(config_.broker.topic_prefix, config_.gateway_id) {
+    queue_ = std::make_unique<DiskQueue>(config_.queue_dir, config_.queue_max_events);
+    Publisher::Options o;
+    o.broker = config_.broker;
+    o.will = {topics_.gateway_status(), gateway_status(false, "connection lost").dump()};
+    o.subscriptions = {topics_.command_pattern()};
+    o.reconnect_min = config_.reconnect_min;
+    o.reconnect_max = config_.reconnect_max;
+    publisher_ = std::make_unique<Publisher>(std::move(o), *queue_);
+    publisher_->set_message_handler([this](const IncomingMessage& m) { on_command(m); });
+    allowed_ = config_.allowed_commands;
+}
+
+Gateway::~Gateway() { stop(milliseconds(2000)); }
+
+void Gateway::start() {
+    publisher_->set_retained(topics_.gateway_status(), gateway_status(true).dump());
+    publisher_->start();
+    std::lock_guard lock(mu_);
+    for (const ReaderConfig& rc : config_.readers) readers_[rc.name] = launch(rc);
+}
+
+Gateway::Entry Gateway::launch(const ReaderConfig& rc) {
+    Entry e;
+    e.worker = std::make_shared<ReaderWorker>(rc, Backoff{config_.reconnect_min, config_.reconnect_max});
+    const std::string name = rc.name;
+    e.subscription = e.worker->subscribe([this, name](const ReaderEvent& ev) { on_event(name, ev); });
+    publish_reader_status(e.worker->snapshot(false));
+    e.worker->start();
+    return e;
+}
+
+void Gateway::retire(Entry& e, milliseconds within) {
+    e.worker->request_stop();
+    if (e.worker->wait_stopped(within)) {
+        e.worker->unsubscribe(e.subscription);
+    } else {
+        log::warning("reader " + e.worker->config().name + " is still inside an exchange; left to finish it");
+        std::lock_guard lock(mu_);
+        stragglers_.push_back(e.worker);
+    }
+}
+
+void Gateway::on_event(const std::string& reader, const ReaderEvent& e) {
+    if (const auto* s = std::get_if<StateChanged>(&e)) {
+        publish_reader_status(s->snapshot);
+        return;
+    }
+    const EventSource src{config_.gateway_id, reader};
+    queue_->append(reader, topics_.events(reader), [&](std::uint64_t seq) { return event_json(src, seq, e).dump(); });
+}
+
+void Gateway::publish_reader_status(const ReaderSnapshot& s) {
+    const auto dropped = queue_->dropped_by_key();
+    const auto it = dropped.find(s.name);
+    publisher_->set_retained(topics_.reader_status(s.name),
+                             reader_status_json(config_.gateway_id, s, it == dropped.end() ? 0 : it->second).dump());
+}
+
+void Gateway::on_command(const IncomingMessage& m) {
+    const auto name = topics_.command_reader(m.topic);
+    if (!name) return;
+    // A response topic inside this gateway's own tree could pose as its events or status.
+    std::string reply_topic = topics_.reply(*name);
+    if (m.response_topic && !m.response_topic->empty() && m.response_topic->rfind(topics_.base + "/", 0) != 0)
+        reply_topic = *m.response_topic;
+    std::set<std::string> allowed;
+    std::shared_ptr<ReaderWorker> worker;
+    {
+        std::lock_guard lock(mu_);
+        allowed = allowed_;
+        if (auto it = readers_.find(*name); it != readers_.end()) worker = it->second.worker;
+    }
+    Request req = parse_request(m.payload, allowed);
+    if (req.refusal.empty() && !worker) req.refusal = "no reader '" + *name + "' on this gateway";
+    if (!req.refusal.empty()) {
+        log::info("command for reader " + *name + " refused: " + req.refusal);
+        publisher_->send(reply_topic, reply_json(config_.gateway_id, *name, req, nullptr).dump(), m.correlation);
+        return;
+    }
+    log::info("command " + req.command + " for reader " + *name);
+    PreparedCall call = std::move(req.call);
+    req.call = {};
+    worker->submit(std::move(call), [this, reader = *name, reply_topic, correlation = m.correlation, req](CommandResult r) {
+        publisher_->send(reply_topic, reply_json(config_.gateway_id, reader, req, &r).dump(), correlation);
+    });
+}
+
+void Gateway::tick() {
+    std::vector<std::shared_ptr<ReaderWorker>> workers;
+    {
+        std::lock_guard lock(mu_);
+        for (auto& [name, e] : readers_) workers.push_back(e.worker);
+    }
+    for (auto& w : workers) publish_reader_status(w->snapshot(false));
+    publisher_->set_retained(topics_.gateway_status(), gateway_status(true).dump());
+}
+
+void Gateway::reload(const Config& fresh) {
+    if (fresh.gateway_id != config_.gateway_id || !(fresh.broker == config_.broker) || fresh.queue_dir != config_.queue_dir ||
+        fresh.queue_max_events != config_.queue_max_events)
+        log::warning("reload: gateway, broker and queue settings take effect at the next start; readers reloaded");
+    std::vector<Entry> leaving;
+    std::vector<std::string> gone;
+    {
+        std::lock_guard lock(mu_);
+        allowed_ = fresh.allowed_commands;
+        std::map<std::string, const ReaderConfig*> wanted;
+        for (const ReaderConfig& rc : fresh.readers) wanted[rc.name] = &rc;
+        for (auto it = readers_.begin(); it != readers_.end();) {
+            auto w = wanted.find(it->first);
+            if (w == wanted.end() || !w->second->same_settings(it->second.worker->config())) {
+                if (w == wanted.end()) gone.push_back(it->first);
+                leaving.push_back(std::move(it->second));
+                it = readers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (Entry& e : leaving) retire(e, milliseconds(1500));
+    for (const std::string& name : gone) publisher_->set_retained(topics_.reader_status(name), "");  // clears it
+    {
+        std::lock_guard lock(mu_);
+        for (const ReaderConfig& rc : fresh.readers)
+            if (!readers_.count(rc.name)) readers_[rc.name] = launch(rc);
+        config_.readers = fresh.readers;
+        config_.allowed_commands = fresh.allowed_commands;
+    }
+    log::info("reload: " + std::to_string(fresh.readers.size()) + " readers; " + std::to_string(leaving.size()) +
+              " stopped or restarted, " + std::to_string(gone.size()) + " removed");
+    tick();
+}
+
+bool Gateway::stop(milliseconds within) {
+    if (!publisher_) return true;
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    std::map<std::string, Entry> leaving;
+    {
+        std::lock_guard lock(mu_);
+        leaving.swap(readers_);
+    }
+    for (auto& [name, e] : leaving) e.worker->request_stop();
+    bool all = true;
+    // Most of the time goes to the readers; the publisher keeps the last part to say goodbye.
+    const auto readers_deadline = deadline - milliseconds(600);
+    for (auto& [name, e] : leaving) {
+        const auto left = std::chrono::duration_cast<milliseconds>(readers_deadline - std::chrono::steady_clock::now());
+        if (e.worker->wait_stopped(std::max(left, milliseconds(0)))) {
+            e.worker->unsubscribe(e.subscription);
+        } else {
+            all = false;
+            log::warning("reader " + name + " is still inside an exchange at shutdown");
+            std::lock_guard lock(mu_);
+            stragglers_.push_back(e.worker);
+        }
+    }
+    publisher_->set_retained(topics_.gateway_status(), gateway_status(false, "stopped").dump());
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    publisher_->stop(std::max(left, milliseconds(100)));
+    {
+        std::lock_guard lock(mu_);
+        all = all && stragglers_.empty();
+    }
+    queue_->flush(true);
+    if (all) {
+        publisher_.reset();
+    }
+    return all;
+}
+
+std::vector<std::string> Gateway::reader_names() const {
+    std::lock_guard lock(mu_);
+    std::vector<std::string> out;
+    for (const auto& [name, e] : readers_) out.push_back(name);
+    return out;
+}
+
+std::shared_ptr<ReaderWorker> Gateway::reader(const std::string& name) const {
+    std::lock_guard lock(mu_);
+    auto it = readers_.find(name);
+    return it == readers_.end() ? nullptr : it->second.worker;
+}
+
+nlohmann::ordered_json Gateway::gateway_status(bool online, const char* reason) const {
+    nlohmann::ordered_json readers = nlohmann::ordered_json::object();
+    if (online) {
+        std::lock_guard lock(mu_);
+        for (const auto& [name, e] : readers_) readers[name] = state_name(e.worker->snapshot(false).state);
+    }
+    nlohmann::ordered_json j{{"gateway", config_.gateway_id},
+                     {"state", online ? "online" : "offline"},
+                     {"since", iso8601(started_.wall)},
+                     {"library", uhf_version()},
+                     {"readers", readers}};
+    if (queue_ && std::string(reason) != "connection lost") {
+        j["queue"] = {{"depth", queue_->depth()},
+                      {"max", config_.queue_max_events},
+                      {"dropped", queue_->dropped()},
+                      {"dropped_by_reader", queue_->dropped_by_key()}};
+    }
+    if (!online) j["reason"] = reason;
+    return j;
+}
+
+}  // namespace uhfd

@@ -1,0 +1,75 @@
+// The running service: one worker per configured reader, the disk queue and the publisher, and
+// the routing between them: reader events become sequenced JSON on the queue, state changes the
+// retained status topics, command requests go to their reader and their replies back.
+//
+// For tools that watch the gateway from inside the process (a console, metrics), readers() and
+// reader(name) give the workers, whose snapshot(), subscribe() and submit() need no link lock.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "config.hpp"
+#include "disk_queue.hpp"
+#include "publisher.hpp"
+#include "reader_worker.hpp"
+#include "topics.hpp"
+
+namespace uhfd {
+
+class Gateway {
+public:
+    explicit Gateway(Config config);
+    ~Gateway();
+    Gateway(const Gateway&) = delete;
+    Gateway& operator=(const Gateway&) = delete;
+
+    void start();
+    // Refreshes the retained statuses (counters, queue depth); call about once a second.
+    void tick();
+    // Applies a new reader list: readers removed stop, new ones start, changed ones restart;
+    // the others keep running untouched. Broker, queue and gateway settings need a restart.
+    void reload(const Config& fresh);
+    // Stops the readers and the publisher; false when a reader was still inside an exchange at
+    // the deadline (the process should then exit without waiting for it).
+    bool stop(std::chrono::milliseconds within);
+
+    std::vector<std::string> reader_names() const;
+    std::shared_ptr<ReaderWorker> reader(const std::string& name) const;
+    // The retained gateway status; offline with its reason ("stopped", or the will's "connection lost").
+    nlohmann::ordered_json gateway_status(bool online, const char* reason = "") const;
+    const DiskQueue& queue() const { return *queue_; }
+    Publisher::Stats publisher_stats() const { return publisher_->stats(); }
+
+private:
+    struct Entry {
+        std::shared_ptr<ReaderWorker> worker;
+        std::uint64_t subscription = 0;
+    };
+
+    Entry launch(const ReaderConfig& rc);
+    void retire(Entry& e, std::chrono::milliseconds within);
+    void on_event(const std::string& reader, const ReaderEvent& e);
+    void on_command(const IncomingMessage& m);
+    void publish_reader_status(const ReaderSnapshot& s);
+
+    Config config_;
+    const Topics topics_;
+    std::unique_ptr<DiskQueue> queue_;
+    std::unique_ptr<Publisher> publisher_;
+    const inventory::Stamp started_ = inventory::Stamp::now();
+
+    mutable std::mutex mu_;  // readers_ and allowed_
+    std::map<std::string, Entry> readers_;
+    std::set<std::string> allowed_;
+    std::vector<std::shared_ptr<ReaderWorker>> stragglers_;  // retired but still inside an exchange
+};
+
+}  // namespace uhfd

@@ -1,0 +1,279 @@
+#include "publisher.hpp"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "log.hpp"
+
+namespace uhfd {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+// How long the broker has to answer CONNECT before the attempt counts as failed.
+constexpr milliseconds kConnackWait{10000};
+// The queue's state file is saved this often while records are being delivered.
+constexpr milliseconds kStateEvery{200};
+constexpr milliseconds kSyncEvery{1000};
+}  // namespace
+
+Publisher::Publisher(Options options, DiskQueue& queue) : opt_(std::move(options)), queue_(queue) {
+    wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake_fd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+}
+
+Publisher::~Publisher() {
+    stop(milliseconds(0));
+    queue_.set_on_append(nullptr);
+    ::close(wake_fd_);
+}
+
+void Publisher::set_message_handler(std::function<void(const IncomingMessage&)> handler) { handler_ = std::move(handler); }
+
+void Publisher::start() {
+    queue_.set_on_append([this] { wake(); });
+    thread_ = std::thread([this] { run(); });
+}
+
+void Publisher::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
+}
+
+void Publisher::set_retained(const std::string& topic, std::string payload) {
+    {
+        std::lock_guard lock(mu_);
+        retained_[topic] = {std::move(payload), true};
+    }
+    wake();
+}
+
+void Publisher::send(const std::string& topic, std::string payload, std::optional<std::string> correlation) {
+    {
+        std::lock_guard lock(mu_);
+        if (direct_.size() >= 1000) direct_.pop_front();  // replies nobody can take: the oldest go
+        direct_.push_back({topic, std::move(payload), std::move(correlation)});
+    }
+    wake();
+}
+
+void Publisher::stop(milliseconds grace) {
+    if (!thread_.joinable()) return;
+    stop_deadline_ = Clock::now() + grace;
+    {
+        std::lock_guard lock(mu_);
+        for (auto& [topic, entry] : retained_) entry.second = true;
+    }
+    stopping_ = true;
+    wake();
+    thread_.join();
+}
+
+Publisher::Stats Publisher::stats() const {
+    std::lock_guard lock(mu_);
+    return stats_;
+}
+
+void Publisher::note_failure(const std::string& what) {
+    // A broker that stays away is said once, not at every attempt.
+    if (what != last_failure_) log::warning("broker " + opt_.broker.uri + ": " + what + "; retrying");
+    else log::debug("broker " + opt_.broker.uri + ": " + what);
+    last_failure_ = what;
+}
+
+void Publisher::try_connect() {
+    SessionEvents ev;
+    ev.connected = [this](int reason, const std::string& words) {
+        if (reason != 0) {
+            note_failure("connection refused: " + words);
+            lost_ = true;
+            return;
+        }
+        connected_ = true;
+        backoff_ = milliseconds(0);
+        if (!last_failure_.empty() || stats_.connections == 0) log::info("broker " + opt_.broker.uri + ": connected");
+        last_failure_.clear();
+        {
+            std::lock_guard lock(mu_);
+            ++stats_.connections;
+            stats_.connected = true;
+            for (auto& [topic, entry] : retained_) entry.second = true;
+        }
+        for (const std::string& s : opt_.subscriptions)
+            if (!session_->subscribe(s, 1)) log::warning("subscribing to " + s + ": " + session_->last_error());
+    };
+    ev.published = [this](int mid) {
+        if (auto it = in_flight_.find(mid); it != in_flight_.end()) {
+            queue_.ack(it->second);
+            in_flight_.erase(it);
+            std::lock_guard lock(mu_);
+            ++stats_.delivered;
+        } else {
+            retained_in_flight_.erase(mid);
+        }
+    };
+    ev.message = [this](const IncomingMessage& m) {
+        if (handler_) handler_(m);
+    };
+    try {
+        session_ = std::make_unique<MqttSession>(opt_.broker, opt_.will, std::move(ev));
+    } catch (const std::exception& e) {
+        session_.reset();
+        note_failure(e.what());
+        schedule_retry();
+        return;
+    }
+    const std::string err = session_->connect();
+    if (!err.empty()) {
+        session_.reset();
+        note_failure(err);
+        schedule_retry();
+        return;
+    }
+    connect_deadline_ = Clock::now() + kConnackWait;
+}
+
+void Publisher::drop_session(const std::string& why) {
+    if (connected_) log::warning("broker " + opt_.broker.uri + ": connection lost (" + why + ")");
+    session_.reset();
+    connected_ = false;
+    lost_ = false;
+    in_flight_.clear();
+    retained_in_flight_.clear();
+    queue_.rewind();
+    {
+        std::lock_guard lock(mu_);
+        stats_.connected = false;
+    }
+    schedule_retry();
+}
+
+void Publisher::schedule_retry() {
+    backoff_ = backoff_ == milliseconds(0) ? opt_.reconnect_min : std::min(backoff_ * 2, opt_.reconnect_max);
+    next_attempt_ = Clock::now() + backoff_;
+}
+
+void Publisher::pump() {
+    std::vector<std::pair<std::string, std::string>> retained;
+    std::deque<Direct> direct;
+    {
+        std::lock_guard lock(mu_);
+        for (auto& [topic, entry] : retained_)
+            if (entry.second) {
+                retained.emplace_back(topic, entry.first);
+                entry.second = false;
+            }
+        direct.swap(direct_);
+    }
+    for (const auto& [topic, payload] : retained) {
+        if (auto mid = session_->publish(topic, payload, 1, true)) retained_in_flight_.insert(*mid);
+        else log::warning("publishing " + topic + ": " + session_->last_error());
+    }
+    for (const Direct& d : direct)
+        if (!session_->publish(d.topic, d.payload, 1, false, d.correlation))
+            log::warning("publishing " + d.topic + ": " + session_->last_error());
+    if (stopping_) return;  // what is queued stays queued for the next start
+    std::uint64_t sent = 0;
+    while (in_flight_.size() < opt_.window) {
+        auto next = queue_.next();
+        if (!next) break;
+        auto& [ticket, rec] = *next;
+        auto mid = session_->publish(rec.topic, rec.payload, 1, false);
+        if (!mid) {
+            log::warning("publishing " + rec.topic + ": " + session_->last_error());
+            queue_.rewind();
+            in_flight_.clear();
+            lost_ = true;
+            break;
+        }
+        in_flight_[*mid] = ticket;
+        ++sent;
+    }
+    if (sent) {
+        std::lock_guard lock(mu_);
+        stats_.sent += sent;
+    }
+}
+
+void Publisher::run() {
+    pthread_setname_np(pthread_self(), "uhfd-mqtt");  // for top -H and the benchmarks' CPU split
+    next_attempt_ = Clock::now();
+    auto last_state = Clock::now(), last_sync = Clock::now();
+    bool disconnecting = false;
+    for (;;) {
+        // Read once: stop() marks the retained topics before it sets the flag, so a pass that
+        // saw the flag also publishes them.
+        const bool stopping = stopping_.load();
+        const auto now = Clock::now();
+        if (!session_ && !stopping && now >= next_attempt_) try_connect();
+        if (session_ && !connected_ && !lost_ && now >= connect_deadline_) {
+            note_failure("no answer to CONNECT");
+            lost_ = true;
+        }
+        if (lost_) drop_session(session_ ? session_->last_error() : "");
+        if (!session_ && stopping) break;
+        if (session_ && connected_ && !disconnecting) pump();
+        if (stopping) {
+            const bool settled = !session_ || !connected_ || (retained_in_flight_.empty() && !session_->wants_write());
+            if (now >= stop_deadline_ || settled) {
+                if (session_ && connected_ && !disconnecting) {
+                    // A clean DISCONNECT: the broker drops the will, since the status said goodbye itself.
+                    session_->disconnect();
+                    disconnecting = true;
+                    stop_deadline_ = std::max(stop_deadline_, now) + milliseconds(100);
+                    continue;
+                }
+                break;
+            }
+        }
+
+        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {-1, 0, 0}};
+        int timeout_ms = 1000;
+        if (session_ && session_->socket() >= 0) {
+            fds[1] = {session_->socket(), static_cast<short>(POLLIN | (session_->wants_write() ? POLLOUT : 0)), 0};
+        } else if (!session_) {
+            timeout_ms = static_cast<int>(std::clamp<long>(
+                std::chrono::duration_cast<milliseconds>(next_attempt_ - Clock::now()).count(), 0, 1000));
+        }
+        if (stopping_) timeout_ms = std::min(timeout_ms, 20);
+        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout_ms) < 0 && errno != EINTR) log::error(std::string("poll: ") + std::strerror(errno));
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t n;
+            [[maybe_unused]] const ssize_t r = ::read(wake_fd_, &n, sizeof n);
+        }
+        if (session_) {
+            bool ok = true;
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) ok = session_->read();
+            if (ok && session_ && (fds[1].revents & POLLOUT || session_->wants_write())) ok = session_->write();
+            if (ok && session_) ok = session_->housekeeping();
+            if (!ok) {
+                if (disconnecting) break;
+                lost_ = true;
+            }
+        }
+        const auto after = Clock::now();
+        if (after - last_state >= kStateEvery) {
+            const bool sync = after - last_sync >= kSyncEvery;
+            queue_.flush(sync);
+            last_state = after;
+            if (sync) last_sync = after;
+        }
+    }
+    session_.reset();
+    connected_ = false;
+    {
+        std::lock_guard lock(mu_);
+        stats_.connected = false;
+    }
+    queue_.rewind();
+    queue_.flush(true);
+}
+
+}  // namespace uhfd
