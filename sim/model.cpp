@@ -10,10 +10,9 @@ namespace {
 constexpr std::uint8_t kBroadcast = 0xFF;
 constexpr std::size_t kReplyCapacity = 2048;
 constexpr std::size_t kMaxReadWords = 127;  // a counted reply holds at most 255 bytes after its count
-constexpr std::size_t kUserWords = 32;
 constexpr std::size_t kChannelPages = 4;
 constexpr std::uint8_t kMaxPowerDbm = 30;
-constexpr std::uint8_t kAntennas = 4;
+constexpr std::uint8_t kAntennas = ReaderModel::kAntennas;
 
 // The family and operation of a tag command code.
 struct TagCode {
@@ -120,26 +119,6 @@ ReaderModel::ReaderModel(ModelOptions options)
 
 std::uint8_t ReaderModel::random_byte() { return static_cast<std::uint8_t>(rng_() & 0xFF); }
 
-void ReaderModel::populate(std::size_t count) {
-    tags_.clear();
-    for (std::size_t i = 0; i < count; ++i) {
-        Tag t;
-        t.family = static_cast<Family>(i % 3);
-        const std::size_t id_words = t.family == Family::epc ? 6 : t.family == Family::gb ? 8 : 4;
-        auto& id = t.banks[static_cast<std::size_t>(Bank::id)];
-        for (std::size_t w = 0; w + 1 < id_words; ++w) id.push_back(static_cast<std::uint16_t>(rng_()));
-        // The last word carries the index, so no two tags share an ID.
-        id.push_back(static_cast<std::uint16_t>(i));
-        t.banks[0].assign(4, 0);
-        auto& tid = t.banks[static_cast<std::size_t>(Bank::tid)];
-        for (std::size_t w = 0; w < 4; ++w) tid.push_back(static_cast<std::uint16_t>(rng_()));
-        t.banks[static_cast<std::size_t>(Bank::user)].assign(kUserWords, 0);
-        t.rssi = -40 - static_cast<int>(rng_() % 35);
-        t.antenna = static_cast<std::uint8_t>(rng_() % kAntennas);
-        tags_.push_back(std::move(t));
-    }
-}
-
 void ReaderModel::reset_reader_state() {
     for (auto& f : families_) {
         f.woken.reset();
@@ -178,6 +157,7 @@ std::function<Action(const Request&)> ReaderModel::handler() {
 }
 
 std::optional<Reply> ReaderModel::answer(const Request& req) {
+    std::lock_guard lock(mu_);
     if (req.addr != addr_ && req.addr != kBroadcast) return std::nullopt;
     const std::uint8_t c = req.cmd;
     if (c == 0x00) return make(req, addr_, status::ok);

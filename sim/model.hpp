@@ -9,14 +9,20 @@
 //   uhfsim::PtyReader reader;
 //   reader.set_handler(model.handler());
 //
-// Not thread-safe: one serving thread answers at a time, which is how PtyReader calls it.
+// answer() and the tag operations (add_tag, remove_tag, ...) are thread-safe, so a test or a
+// control channel can change the field while a serving thread answers inventory rounds: a tag
+// added shows in the next round, a removed one is gone from it (and from the last round's list,
+// with any wake, access or custom-area state that singled it out). tags() hands out the tags
+// themselves and is for a single thread only.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,6 +71,24 @@ struct Tag {
     std::uint32_t access_password() const;
 };
 
+// A tag to put in the field.
+struct TagSpec {
+    Family family = Family::epc;
+    std::vector<std::uint8_t> id{};  // an even number of bytes; empty: a random, unused ID of
+                                     // the family's usual length (EPC 12 bytes, GB 16, GJB 8)
+    int rssi = -60;                  // dBm, kMinRssi to kMaxRssi
+    std::uint8_t antenna = 0;        // below kAntennas
+};
+
+// A tag as listed.
+struct TagSummary {
+    Family family = Family::epc;
+    std::vector<std::uint8_t> id;
+    int rssi = 0;
+    std::uint8_t antenna = 0;
+    bool killed = false;
+};
+
 struct ModelOptions {
     std::uint8_t addr = 0x01;
     std::size_t tags = 8;  // at most kMaxTags
@@ -74,6 +98,10 @@ struct ModelOptions {
 class ReaderModel {
 public:
     static constexpr std::size_t kMaxTags = 255;
+    static constexpr int kMinRssi = -120;  // the round's jitter keeps it within a signed byte
+    static constexpr int kMaxRssi = 0;
+    static constexpr std::uint8_t kAntennas = 4;
+    static constexpr std::size_t kMaxIdBytes = 64;
 
     explicit ReaderModel(ModelOptions options = {});
 
@@ -83,6 +111,16 @@ public:
     // For PtyReader::set_handler: answer() as an action, silence for other readers. The
     // model must outlive the handler.
     std::function<Action(const Request&)> handler();
+
+    // Field changes, thread-safe. add_tag returns the tag's ID; it throws std::invalid_argument
+    // for a malformed or duplicate ID, a value out of range, or a full field (kMaxTags).
+    std::vector<std::uint8_t> add_tag(const TagSpec& spec);
+    bool remove_tag(std::span<const std::uint8_t> id);  // false: no such tag
+    std::size_t remove_all_tags();                      // how many went
+    std::vector<TagSummary> list_tags() const;
+    // Changes what is given; false: no such tag. Throws std::invalid_argument out of range.
+    bool set_tag(std::span<const std::uint8_t> id, std::optional<int> rssi,
+                 std::optional<std::uint8_t> antenna);
 
     std::uint8_t address() const { return addr_; }
     std::uint8_t rate_code() const { return rate_code_; }
@@ -141,6 +179,12 @@ private:
 
     std::uint8_t random_byte();
 
+    // lock held
+    std::optional<std::size_t> find_tag(std::span<const std::uint8_t> id) const;
+    void erase_tag(std::size_t index);
+    std::vector<std::uint16_t> fresh_id(Family fam);
+
+    mutable std::mutex mu_;  // one answer or field change at a time
     std::uint8_t addr_;
     std::uint32_t seed_;
     std::mt19937 rng_;

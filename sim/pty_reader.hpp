@@ -10,24 +10,21 @@
 //   reader.wait_for_requests(1, 2s);
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "sim/action.hpp"
 #include "sim/responder.hpp"
+#include "sim/stream_loop.hpp"
 #include "sim/wire.hpp"
 
 namespace uhfsim {
 
-class PtyReader {
+class PtyReader : private detail::StreamEndpoint {
 public:
     using Handler = Responder::Handler;
 
@@ -55,41 +52,32 @@ public:
         return responder_.wait_for_requests(n, timeout);
     }
     // True once everything queued so far, delays included, has been written.
-    bool wait_idle(std::chrono::milliseconds timeout) const;
+    bool wait_idle(std::chrono::milliseconds timeout) const { return loop_.wait_idle(timeout); }
 
     // Written as soon as possible, ahead of any queued reply that is still waiting out its delay.
-    void send_now(std::vector<std::uint8_t> bytes);
+    void send_now(std::vector<std::uint8_t> bytes) { loop_.send_now(std::move(bytes)); }
     // Paces written bytes at this line speed, 10 bits a byte; 0 writes as fast as possible.
-    void set_baud(unsigned baud) { baud_.store(baud); }
+    void set_baud(unsigned baud) { loop_.set_baud(baud); }
 
     // Stops serving; the pseudo-terminal stays open until destruction. Idempotent.
     void stop();
 
-private:
-    struct Outgoing {
-        std::vector<std::uint8_t> bytes;
-        int delay_ms = 0;
-        std::size_t sent = 0;
-    };
+    // The device vanishes, as an unplugged USB-serial adapter does: the master side and the
+    // slave this reader holds are closed, so a host holding the node open sees a hang-up (poll
+    // gives POLLHUP, read gives end of file or EIO, write EIO). Nothing is answered after it,
+    // and the node cannot be opened again. Idempotent.
+    void hang_up();
 
-    void serve();
-    void wake() const;
+private:
+    int connection() const override { return master_; }
+    void on_hangup() override;
 
     int master_ = -1;
-    int slave_ = -1;  // held for our whole life so the master never sees a hang-up
-    int wake_fd_ = -1;
+    int slave_ = -1;  // held until hang_up() so the master never sees a hang-up
     std::string path_;
-    std::atomic<unsigned> baud_{0};
-    std::atomic<bool> stopping_{false};
 
     Responder responder_;
-
-    mutable std::mutex mu_;  // guards urgent_ and busy_
-    mutable std::condition_variable changed_;
-    std::vector<std::uint8_t> urgent_;
-    bool busy_ = false;
-
-    std::thread thread_;
+    detail::StreamLoop loop_{responder_};
 };
 
 }  // namespace uhfsim

@@ -15,6 +15,21 @@
 // The process must start under the preload (`umockdev-wrapper prog`); UsbBus::available()
 // says whether it did.
 //
+// Topology: each device sits at a physical port path ("1-2", "1-3.1": bus 1, port 3 of the root
+// hub, then port 1 of the hub there), which libusb reports through libusb_get_bus_number and
+// libusb_get_port_numbers and sysfs as the device's name. A hub is added wherever a path needs
+// one. A device may carry a serial number (and manufacturer and product strings): sysfs shows
+// them as the "serial", "manufacturer" and "product" attributes, and the device descriptor's
+// string indexes (1, 2, 3) lead to the same strings through GET_DESCRIPTOR control transfers.
+//
+// Unplugging removes the device from sysfs and /dev while the host may hold it open: its
+// transfers under way complete with -ESHUTDOWN (libusb: LIBUSB_TRANSFER_NO_DEVICE, and
+// LIBUSB_ERROR_NO_DEVICE from a synchronous transfer) and every later ioctl on that open node
+// fails with ENODEV, as usbfs answers for a disconnected device; a "remove" uevent tells
+// listeners. Replugging brings the device back at the same port path with the next free
+// address, as hardware gets on re-enumeration, with nothing queued, nothing claimed and no
+// configuration set; an "add" uevent tells listeners. The old node stays dead.
+//
 // Device model: configuration 1, interface 0 with bulk OUT 0x01 and bulk IN 0x82 (64-byte
 // packets, full speed). Every bulk OUT transfer is accepted whole at once and fed to a
 // request decoder; each decoded request is answered through a Responder (scripted actions
@@ -65,6 +80,22 @@ struct UsbCounters {
     int discards = 0;  // transfers the host cancelled, mostly on its own timeout
     bool claimed = false;
     bool driver_bound = false;
+    int control_transfers = 0;  // on endpoint 0 (string descriptors and the like)
+    int unplugs = 0;
+    int replugs = 0;
+};
+
+// What a device looks like on the bus. Empty strings are left out: no sysfs attribute and a
+// zero string index in the descriptor.
+struct UsbDeviceOptions {
+    std::uint16_t vendor = 0x03EB;
+    std::uint16_t product = 0x6125;
+    std::string serial{};
+    std::string manufacturer{};
+    std::string product_name{};
+    // "B-P[.P...]" (ports 1 to 255, at most 7 deep); empty: the lowest free root-hub port of
+    // bus 1. Hubs on the way are added as needed.
+    std::string port_path{};
 };
 
 class UsbBus;
@@ -79,11 +110,24 @@ public:
 
     std::uint16_t vendor() const;
     std::uint16_t product() const;
-    // The node libusb opens, e.g. "/dev/bus/usb/001/002".
+    // The node libusb opens, e.g. "/dev/bus/usb/001/002"; a replug gives a new one.
     const std::string& node() const;
     // Bus number and address, as libusb_get_bus_number / libusb_get_device_address report.
-    int bus_number() const { return 1; }
+    int bus_number() const;
     int address() const;
+    // The physical port path ("1-3.1"), also the device's sysfs name; the ports as
+    // libusb_get_port_numbers lists them ({3, 1}).
+    const std::string& port_path() const;
+    std::vector<std::uint8_t> port_numbers() const;
+    const std::string& serial() const;
+    // The device's sysfs directory, e.g. "/sys/devices/usb1/1-3/1-3.1" inside the testbed.
+    std::string sysfs_path() const;
+
+    // Removes the device from the bus, as pulling its plug does (see above). Idempotent.
+    void unplug();
+    // Plugs it back in at its port path, at a new address. Idempotent while plugged.
+    void replug();
+    bool plugged() const;
 
     // Answering, as the serial reader does. The handler runs on umockdev's worker thread.
     static Action default_reply(const Request& req) { return Responder::default_reply(req); }
@@ -131,7 +175,7 @@ public:
 
 private:
     friend class UsbBus;
-    UsbReader(std::unique_ptr<State> state);
+    explicit UsbReader(std::unique_ptr<State> state);
 
     std::unique_ptr<State> state_;
     Responder responder_;
@@ -149,8 +193,10 @@ public:
     // Whether the process runs under umockdev's preload, without which nothing here is seen.
     static bool available();
 
-    // Adds a device at the next address. Devices added later come later in the bus order.
+    // Adds a device at the next address of its bus. Devices added later come later in the bus
+    // order. Throws std::invalid_argument for a malformed or taken port path.
     UsbReader& add_reader(std::uint16_t vendor = 0x03EB, std::uint16_t product = 0x6125);
+    UsbReader& add_reader(const UsbDeviceOptions& options);
 
 private:
     struct Impl;
