@@ -70,7 +70,7 @@ int Output::failure(const std::string& device, const std::string& what, int code
     const int status = exit_status_for(code);
     if (json_) {
         Json j{{"command", what}, {"device", device}, {"ok", false}, {"code", code}};
-        if (code > 0) j["detail"] = detail;
+        if (code > 0 && detail >= 0) j["detail"] = detail;
         j["error"] = words;
         emit(j);
         return status;
@@ -79,7 +79,8 @@ int Output::failure(const std::string& device, const std::string& what, int code
     if (!device.empty()) line += device + ": ";
     if (!what.empty()) line += what + ": ";
     line += words;
-    if (code > 0) line += " (exchange " + std::to_string(code) + ", detail " + std::to_string(detail) + ")";
+    if (code > 0)
+        line += " (exchange " + std::to_string(code) + (detail >= 0 ? ", detail " + std::to_string(detail) : "") + ")";
     note(line);
     return status;
 }

@@ -35,7 +35,8 @@ public:
 
     // A failure, returning the exit status it deserves: "uhfctl: WHERE: WHAT: words" on stderr,
     // or with --json an object {"command", "device", "ok": false, "code", "detail", "error"}.
-    // `code` is a link function's result (a negative UHF_ERR_* or an exchange code).
+    // `code` is a link function's result (a negative UHF_ERR_* or an exchange code); `detail`
+    // its detail code, -1 when none is known (a failed open leaves no link to ask).
     int failure(const std::string& device, const std::string& what, int code, int detail);
     // A plain failure message with its exit status (no library code behind it).
     int failure(const std::string& message, int exit_status);

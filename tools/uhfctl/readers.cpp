@@ -80,7 +80,7 @@ int Readers::open(const ReaderOptions& o, Output& out, const std::vector<Target>
                 return;
             }
             // A failed open leaves no link, so no detail code: the handshake's exchange code says it.
-            failed[i] = {rc, 0, device};
+            failed[i] = {rc, -1, device};
         }
     };
     if (targets.size() == 1) {
