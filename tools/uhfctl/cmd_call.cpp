@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "inventory/result.hpp"
 #include "uhfctl/call_args.hpp"
 #include "uhfctl/catalog.hpp"
@@ -12,10 +14,6 @@
 namespace uhfctl {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
 
 const char* copy_word(int copy) {
     switch (copy) {

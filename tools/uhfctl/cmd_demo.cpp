@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <nlohmann/json.hpp>
+
 #include "inventory/round.hpp"
 #include "inventory/tag_tracker.hpp"
 #include "uhfctl/commands.hpp"
@@ -14,16 +16,6 @@
 namespace uhfctl {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
-
-std::string printable(std::span<const std::uint8_t> b) {
-    std::string s;
-    for (auto c : b) s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
-    return s;
-}
 
 // The narrative goes to stdout, or to stderr with --json (stdout then carries one summary).
 class Narrative {

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "inventory/round.hpp"
 #include "inventory/tag_tracker.hpp"
 #include "uhfctl/commands.hpp"
@@ -18,8 +20,6 @@
 namespace uhfctl {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // uhfctl counts every read since the start: nothing departs.
 constexpr auto kNeverDeparts = std::chrono::hours(24 * 365);

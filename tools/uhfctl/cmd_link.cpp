@@ -2,6 +2,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "uhfctl/commands.hpp"
 #include "uhfctl/text.hpp"
 
@@ -13,12 +15,6 @@ std::string addr_text(int addr) {
     char b[8];
     std::snprintf(b, sizeof b, "0x%02X", addr & 0xFF);
     return b;
-}
-
-std::string printable(std::span<const std::uint8_t> b) {
-    std::string s;
-    for (auto c : b) s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
-    return s;
 }
 
 void no_arguments(const Context& ctx) {

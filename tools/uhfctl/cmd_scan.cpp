@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "uhfctl/commands.hpp"
 
 namespace uhfctl {

@@ -2,6 +2,7 @@
 // then the readers opened, then the work, returning the exit status.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -11,6 +12,12 @@
 #include "uhfctl/sim_host.hpp"
 
 namespace uhfctl {
+
+using Clock = std::chrono::steady_clock;
+
+inline double ms_since(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
 
 struct Context {
     const Invocation& inv;

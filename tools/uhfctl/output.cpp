@@ -1,3 +1,5 @@
+#include <nlohmann/json.hpp>
+
 #include "uhfctl/output.hpp"
 
 #include <time.h>

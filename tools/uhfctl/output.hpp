@@ -8,7 +8,9 @@
 #include <span>
 #include <string>
 
-#include <nlohmann/json.hpp>
+// The declarations only: most of uhfctl never builds a JSON object, and the whole header is
+// the slowest part of its build.
+#include <nlohmann/json_fwd.hpp>
 
 namespace uhfctl {
 

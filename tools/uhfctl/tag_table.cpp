@@ -1,3 +1,5 @@
+#include <nlohmann/json.hpp>
+
 #include "uhfctl/tag_table.hpp"
 
 #include <cstdio>

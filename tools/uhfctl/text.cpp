@@ -68,4 +68,10 @@ std::string hex(std::span<const std::uint8_t> bytes, std::string_view sep) {
     return out;
 }
 
+std::string printable(std::span<const std::uint8_t> b) {
+    std::string s;
+    for (auto c : b) s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
+    return s;
+}
+
 }  // namespace uhfctl
