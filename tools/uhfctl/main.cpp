@@ -47,11 +47,12 @@ int main(int argc, char** argv) {
         uhf::devices::roots() = {dev.c_str(), sys.c_str(), by_id.c_str(), usb && std::string(usb) == "1"};
     }
 
+    // Known before parsing, so even a usage error comes out as JSON when asked for.
     bool json = false;
+    for (int i = 1; i < argc; ++i) json = json || std::string(argv[i]) == "--json";
     try {
         const Invocation inv = parse_command_line(argc, argv);
-        json = inv.reader.json;
-        Output out(json);
+        Output out(inv.reader.json);
         return dispatch(Context{inv, out});
     } catch (const UsageError& e) {
         Output out(json);
