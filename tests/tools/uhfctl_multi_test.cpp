@@ -1,5 +1,7 @@
 // Several readers at once: every command that makes sense runs on each, side by side, and says
-// which reader each result is from.
+// which reader each result is from; the threads it drives them from end cleanly.
+#include <signal.h>
+
 #include "readers.hpp"
 
 namespace {
@@ -47,6 +49,23 @@ TEST(SeveralReaders, OneMissingFailsTheRunAndIsNamed) {
     EXPECT_EQ(r.exit, 3);
     EXPECT_NE(r.err.find("/nonexistent/ttyUSB7: no such device"), std::string::npos) << r.err;
     EXPECT_TRUE(a.endpoint.requests().size() <= 3u);
+}
+
+// Ctrl-C ends a watch over several readers cleanly: every reader's round finishes, the final
+// table comes out, and the status is success.
+TEST(SeveralReaders, InterruptEndsTheWatchWithTheFinalTable) {
+    ModelReader<uhfsim::PtyReader> a(uhfsim::ModelOptions{1, 3, 1});
+    ModelReader<uhfsim::PtyReader> b(uhfsim::ModelOptions{1, 3, 2});
+    Child c(ctl({"--device", a.device(), "--device", b.device(), "--json", "inventory", "--watch", "--interval", "10"}));
+    ASSERT_TRUE(a.endpoint.wait_for_requests(10, 5s));
+    ASSERT_TRUE(b.endpoint.wait_for_requests(10, 5s));
+    ASSERT_EQ(::kill(c.pid(), SIGINT), 0);
+    const auto r = c.finish(10s);
+    EXPECT_EQ(r.exit, 0) << r.err;
+    const auto j = parse_json_object(lines(r.out).back());
+    ASSERT_TRUE(j) << r.out;
+    EXPECT_EQ(j->at("final"), "true");
+    EXPECT_EQ(r.err, "") << "nothing but results";
 }
 
 }  // namespace
