@@ -1,6 +1,7 @@
 #include "uhfctl/readers.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
