@@ -47,6 +47,20 @@ struct Options {
 
 double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
+// A row of exchange times measured against the same exchange by other means.
+Row against(const std::string &name, const std::vector<double> &samples, const std::vector<double> &limit,
+            const std::string &limit_kind, double goal) {
+    Row r;
+    r.name = name;
+    r.median = uhfbench::median(samples);
+    r.p99 = uhfbench::percentile(samples, 99);
+    r.limit = uhfbench::median(limit);
+    r.limit_kind = limit_kind;
+    r.goal_ratio = goal;
+    r.samples = samples.size();
+    return r;
+}
+
 uhf_link *open_or_die(const std::string &device) {
     uhf_link *l = nullptr;
     const int rc = uhf_open(&l, device.c_str(), kAddr);
@@ -201,15 +215,7 @@ void tcp(const Options &o, std::vector<Row> &rows) {
         if (s >= 0) close(s);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    Row r;
-    r.name = "tcp exchange 16/64 via ser2net";
-    r.median = uhfbench::median(lib);
-    r.p99 = uhfbench::percentile(lib, 99);
-    r.limit = uhfbench::median(raw);
-    r.limit_kind = "raw round trip";
-    r.goal_ratio = 1.2;
-    r.samples = lib.size();
-    rows.push_back(r);
+    rows.push_back(against("tcp exchange 16/64 via ser2net", lib, raw, "raw round trip", 1.2));
 }
 
 // ---- previous ----
@@ -274,15 +280,7 @@ void previous(const Options &o, std::vector<Row> &rows) {
     }
     now.unlink();
     before.unlink();
-    Row r;
-    r.name = "default link pty 16/64";
-    r.median = uhfbench::median(t_now);
-    r.p99 = uhfbench::percentile(t_now, 99);
-    r.limit = uhfbench::median(t_before);
-    r.limit_kind = "earlier build";
-    r.goal_ratio = 1.1;
-    r.samples = t_now.size();
-    rows.push_back(r);
+    rows.push_back(against("default link pty 16/64", t_now, t_before, "earlier build", 1.1));
 }
 
 }  // namespace

@@ -101,6 +101,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
 # The Python package always installs: into UHF_PYTHON_SITEDIR when set (a directory on Python's
 # path, so `import uhfreader` just works), else into lib/uhfreader/python for PYTHONPATH. It loads
 # the library by the path written here at install time, so the loader's path does not matter.
+# (`pip install ./python` is the other way in; a copy installed so finds the library through
+# UHFREADER_LIBRARY or the system loader.) py.typed travels with the package.
 if(UHF_PYTHON_SITEDIR)
   set(_uhf_python_dir "${UHF_PYTHON_SITEDIR}")
 else()

@@ -152,7 +152,23 @@ void list_serial(uhf_device_info *out, int cap, int &found) {
     }
 }
 
+// Readers by bus and port path, whatever order libusb lists them in (newest first).
+bool usb_before(const uhf_device_info &a, const uhf_device_info &b) {
+    if (a.bus != b.bus) return a.bus < b.bus;
+    return std::strcmp(a.port_path, b.port_path) < 0;
+}
+
+void sort_usb(uhf_device_info *first, uhf_device_info *last) {
+    for (uhf_device_info *i = first; i < last; ++i)
+        for (uhf_device_info *j = i; j > first && usb_before(*j, *(j - 1)); --j) {
+            const uhf_device_info t = *j;
+            *j = *(j - 1);
+            *(j - 1) = t;
+        }
+}
+
 void list_usb(uhf_device_info *out, int cap, int &found) {
+    const int first = found;
     libusb_context *ctx = nullptr;
     if (libusb_init(&ctx) < 0) return;
     libusb_device **list = nullptr;
@@ -181,6 +197,7 @@ void list_usb(uhf_device_info *out, int cap, int &found) {
     }
     if (n >= 0) libusb_free_device_list(list, 1);
     libusb_exit(ctx);
+    if (first < cap) sort_usb(out + first, out + (found < cap ? found : cap));
 }
 
 }  // namespace

@@ -33,8 +33,9 @@ private:
 StreamTiming stream_timing(const uhf_link &l, int line_rate) {
     StreamTiming t = serial_stream_timing(line_rate);
     if (l.options.reply_timeout_ms > 0) {
-        const int attempts = (l.options.reply_timeout_ms + t.poll_ms / 2) / (t.poll_ms > 0 ? t.poll_ms : 1);
-        t.handshake_attempts = t.command_attempts = attempts > 0 ? attempts : 1;
+        // The slots between attempts make the wait: one attempt more than the slots that fit.
+        const int poll = t.poll_ms > 0 ? t.poll_ms : 1;
+        t.handshake_attempts = t.command_attempts = (l.options.reply_timeout_ms + poll / 2) / poll + 1;
     }
     return t;
 }

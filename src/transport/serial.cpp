@@ -2,7 +2,6 @@
 #include "transport/serial.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -11,6 +10,7 @@
 
 #include <cerrno>
 
+#include "transport/descriptor_io.hpp"
 #include "transport/stream_reader.hpp"
 #include "uhfreader.h"
 
@@ -48,27 +48,10 @@ int open_error(int err) {
     }
 }
 
-IoResult io_error(int err, std::size_t moved) {
-    return {errno_means_gone(err) ? Io::gone : Io::failed, moved, err};
-}
-
 }  // namespace
 
 bool serial_rate_supported(int baud) {
     return baud == 9600 || baud == 19200 || baud == 38400 || baud == 57600 || baud == 115200;
-}
-
-int wait_for(int fd, short events, int ms) {
-    const std::int64_t deadline = monotonic_ms() + ms;
-    for (;;) {
-        std::int64_t left = deadline - monotonic_ms();
-        if (left < 0) left = 0;
-        pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r > 0) return p.revents;
-        if (r == 0) return 0;
-        if (errno != EINTR) return -1;
-    }
 }
 
 OpenResult SerialTransport::open(const char *path, int baud) {
@@ -125,43 +108,11 @@ void SerialTransport::discard_stale_input(Trace &) {
 }
 
 IoResult SerialTransport::send(std::span<const std::uint8_t> bytes, int bound_ms) {
-    if (fd_ < 0) return {Io::failed, 0, EBADF};
-    std::size_t done = 0;
-    const std::int64_t deadline = monotonic_ms() + bound_ms;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return io_error(errno, done);
-        const std::int64_t left = deadline - monotonic_ms();
-        if (left <= 0) return {Io::timeout, done, 0};
-        const int ready = wait_for(fd_, POLLOUT, static_cast<int>(left));
-        if (ready == 0) return {Io::timeout, done, 0};
-        if (ready < 0) return io_error(errno, done);
-    }
-    return {Io::ok, done, 0};
+    return write_within(fd_, Descriptor::terminal, bytes, bound_ms);
 }
 
 IoResult SerialTransport::receive(std::span<std::uint8_t> into, int timeout_ms) {
-    if (fd_ < 0) return {Io::failed, 0, EBADF};
-    if (timeout_ms > 0) {
-        const int ready = wait_for(fd_, POLLIN, timeout_ms);
-        if (ready == 0) return {Io::timeout, 0, 0};
-        if (ready < 0) return io_error(errno, 0);
-    }
-    for (;;) {
-        const ssize_t n = ::read(fd_, into.data(), into.size());
-        if (n > 0) return {Io::ok, static_cast<std::size_t>(n), 0};
-        // A terminal read with the line open and nothing queued fails with EAGAIN; end of file
-        // is a hang-up: the adapter was unplugged or the pseudo-terminal's far side closed.
-        if (n == 0) return {Io::gone, 0, EIO};
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return {Io::timeout, 0, 0};
-        return io_error(errno, 0);
-    }
+    return read_within(fd_, Descriptor::terminal, into, timeout_ms);
 }
 
 }  // namespace uhf

@@ -38,10 +38,6 @@ private:
 // refused by the link API.
 bool serial_rate_supported(int baud);
 
-// Waits for `events` on `fd` until `ms` pass, restarting on EINTR. Returns poll's revents, 0
-// on timeout, -1 on error (errno set).
-int wait_for(int fd, short events, int ms);
-
 }  // namespace uhf
 
 namespace uhf::serial {

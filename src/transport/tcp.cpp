@@ -13,7 +13,7 @@
 
 #include <cerrno>
 
-#include "transport/serial.hpp"
+#include "transport/descriptor_io.hpp"
 #include "transport/stream_reader.hpp"
 #include "uhfreader.h"
 
@@ -26,10 +26,6 @@ constexpr int kKeepCount = 3;
 
 void set_option(int fd, int level, int name, int value) {
     ::setsockopt(fd, level, name, &value, sizeof value);
-}
-
-IoResult io_error(int err, std::size_t moved) {
-    return {errno_means_gone(err) ? Io::gone : Io::failed, moved, err};
 }
 
 // One connect attempt to one resolved address, bounded by `deadline_ms`.
@@ -120,48 +116,17 @@ void TcpTransport::discard_stale_input(Trace &trace) {
 }
 
 IoResult TcpTransport::send(std::span<const std::uint8_t> bytes, int bound_ms) {
-    if (fd_ < 0) return {Io::failed, 0, EBADF};
     if (gone_) return {Io::gone, 0, ECONNRESET};
-    std::size_t done = 0;
-    const std::int64_t deadline = monotonic_ms() + bound_ms;
-    while (done < bytes.size()) {
-        // MSG_NOSIGNAL: a peer that went away is an error code here, not SIGPIPE in the host.
-        const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return io_error(errno, done);
-        const std::int64_t left = deadline - monotonic_ms();
-        if (left <= 0) return {Io::timeout, done, 0};
-        const int ready = wait_for(fd_, POLLOUT, static_cast<int>(left));
-        if (ready == 0) return {Io::timeout, done, 0};
-        if (ready < 0) return io_error(errno, done);
-    }
-    return {Io::ok, done, 0};
+    const IoResult r = write_within(fd_, Descriptor::socket, bytes, bound_ms);
+    if (r.status == Io::gone) gone_ = true;
+    return r;
 }
 
 IoResult TcpTransport::receive(std::span<std::uint8_t> into, int timeout_ms) {
-    if (fd_ < 0) return {Io::failed, 0, EBADF};
     if (gone_) return {Io::gone, 0, ECONNRESET};
-    if (timeout_ms > 0) {
-        const int ready = wait_for(fd_, POLLIN, timeout_ms);
-        if (ready == 0) return {Io::timeout, 0, 0};
-        if (ready < 0) return io_error(errno, 0);
-    }
-    for (;;) {
-        const ssize_t n = ::recv(fd_, into.data(), into.size(), MSG_DONTWAIT);
-        if (n > 0) return {Io::ok, static_cast<std::size_t>(n), 0};
-        if (n == 0) {
-            gone_ = true;
-            return {Io::gone, 0, ECONNRESET};
-        }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return {Io::timeout, 0, 0};
-        if (errno_means_gone(errno)) gone_ = true;
-        return io_error(errno, 0);
-    }
+    const IoResult r = read_within(fd_, Descriptor::socket, into, timeout_ms);
+    if (r.status == Io::gone) gone_ = true;
+    return r;
 }
 
 }  // namespace uhf

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link_support.hpp"
+#include "support/ser2net.hpp"
 
 namespace {
 
@@ -171,21 +172,8 @@ TEST(OpenFailure, SilentReaderGivesTheHandshakesExchangeCode) {
     uhf::serial::timing() = {};
 }
 
-// A loopback port nobody listens on.
-int closed_port() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 TEST(OpenFailure, RefusedConnectionIsConnect) {
-    EXPECT_EQ(open_code("tcp:127.0.0.1:" + std::to_string(closed_port())), UHF_ERR_CONNECT);
+    EXPECT_EQ(open_code("tcp:127.0.0.1:" + std::to_string(free_loopback_port())), UHF_ERR_CONNECT);
     expect_words(UHF_ERR_CONNECT, "listening");
 }
 

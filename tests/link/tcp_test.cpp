@@ -221,3 +221,45 @@ TEST(RawTcpPeer, FloodOfNoiseEndsWithinTheBudget) {
 }
 
 }  // namespace
+
+// The simulator listening on TCP itself, as a reader with its own network port does.
+#include "sim/tcp_reader.hpp"
+
+namespace {
+
+using namespace uhftest;
+
+TEST(DirectTcpReader, CommandsResetAndTheServerComingBack) {
+    uhf::serial::timing().first_byte_poll_ms = kLinkPollMs;
+    uhfsim::ReaderModel model{{.addr = kAddr, .tags = 4, .seed = 9}};
+    uhfsim::TcpReader reader;
+    reader.set_handler(model.handler());
+    const std::string device = "tcp:" + reader.address();
+    LinkPtr l = open_link(device);
+    ASSERT_TRUE(l);
+    unsigned char info[22];
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), 0);
+
+    // The connection reset half-way through a reply.
+    reader.script(uhfsim::Action::reply(kAddr, 0x05, 0, Bytes(22, 0x41)).chunked(8, 200));
+    std::thread resetter([&] {
+        reader.wait_for_requests(12, std::chrono::seconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        reader.reset_client();
+    });
+    const auto t0 = Clock::now();
+    EXPECT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), UHF_ERR_GONE);
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(2));
+    resetter.join();
+
+    reader.stop_listening();
+    EXPECT_EQ(uhf_reconnect(l.get()), UHF_ERR_CONNECT);
+    EXPECT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), UHF_ERR_GONE);
+    reader.listen_again();
+    EXPECT_EQ(uhf_reconnect(l.get()), 0);
+    EXPECT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), 0);
+    EXPECT_EQ(reader.connections(), 2u);
+    uhf::serial::timing() = {};
+}
+
+}  // namespace

@@ -42,10 +42,18 @@ class FakeReader:
         self._thread.start()
 
     def close(self):
+        self.hang_up()
+        if self._slave is not None:
+            os.close(self._slave)
+            self._slave = None
+
+    def hang_up(self):
+        """Closes the reader's side, as an unplugged adapter does."""
         self._stop.set()
         self._thread.join()
-        os.close(self._master)
-        os.close(self._slave)
+        if self._master is not None:
+            os.close(self._master)
+            self._master = None
 
     def reply(self, status=0, data=b"", **faults):
         self.replies.append(("frame", status, bytes(data), faults))

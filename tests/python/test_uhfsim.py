@@ -1,34 +1,21 @@
-"""The Python binding end to end against the virtual reader uhfsim (path in $UHF_SIM)."""
+"""The designed interface's Reader end to end against the virtual reader uhfsim."""
 
-import os
-import subprocess
-import tempfile
-import time
+import threading
 import unittest
 
 import uhfreader
+from sim_process import Sim
 
 
 class UhfsimTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        cls.node = os.path.join(cls.tmp.name, "reader")
-        cls.sim = subprocess.Popen(
-            [os.environ["UHF_SIM"], "--link", cls.node, "--tags", "6", "--seed", "3"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        deadline = time.monotonic() + 5
-        while not os.path.exists(cls.node):
-            if time.monotonic() > deadline or cls.sim.poll() is not None:
-                raise RuntimeError("uhfsim did not come up: " + cls.sim.stderr.read().decode())
-            time.sleep(0.02)
+        cls.sim = Sim("--tags", "6", "--seed", "3")
+        cls.node = cls.sim.device
 
     @classmethod
     def tearDownClass(cls):
-        cls.sim.terminate()
-        cls.sim.wait(timeout=10)
-        cls.sim.stderr.close()
-        cls.tmp.cleanup()
+        cls.sim.stop()
 
     def setUp(self):
         self.reader = uhfreader.Reader(self.node).link()
@@ -70,6 +57,15 @@ class UhfsimTest(unittest.TestCase):
         info = self.reader.get_device_info()
         self.assertEqual(len(info), 22)
         self.assertEqual(self.reader.read_device_no(), b"\x01")
+
+
+class Killed(unittest.TestCase):
+    def test_reader_killed_mid_exchange_is_a_device_gone(self):
+        with Sim("--latency", "400") as sim, uhfreader.Reader(sim.device) as reader:
+            threading.Timer(0.15, sim.kill).start()
+            with self.assertRaises(uhfreader.DeviceGoneError) as caught:
+                reader.get_device_info()
+            self.assertIn(uhfreader.describe_exchange(uhfreader.LinkFailure.GONE), str(caught.exception))
 
 
 if __name__ == "__main__":

@@ -309,12 +309,21 @@ Figures run(Reader &reader, const Config &cfg, const Progress &progress) {
             problem(fig.request_mismatch, i, plan.fault, rc,
                     "reader saw " + std::to_string(seen.size()) + " requests");
 
+        // Over USB a failed exchange's leftovers are drained before the next request for as long
+        // as the device keeps handing them over; one that comes later still is refused as the
+        // next exchange's reply (its command or address differs), never taken for it.
+        const bool leftovers = cfg.transport == Transport::usb && previous_rc != 0 &&
+                               (previous == Fault::split || previous == Fault::stale_between ||
+                                previous == Fault::late);
+        const bool leftover_refused = leftovers && rc == 237 && detail == 112;
         if (!documented(cfg.transport, rc, detail)) {
             problem(fig.wrong_code, i, plan.fault, rc, "undocumented pair");
         } else if (plan.code != 0 && plan.code != kAnyCode && !late_in_slow_wait &&
                    (rc != plan.code || (plan.detail == kKeep ? detail != 0 : detail != plan.detail))) {
             if (slow && rc != 0)
                 ++fig.waited_out;
+            else if (leftover_refused)
+                ++fig.refused_after_leftovers;
             else
                 problem(fig.wrong_code, i, plan.fault, rc, "expected " + std::to_string(plan.code));
         }
@@ -325,12 +334,6 @@ Figures run(Reader &reader, const Config &cfg, const Progress &progress) {
 
         if (rc != 0) {
             ++kind.rejected;
-            // Over USB a failed exchange's leftovers are drained before the next request for as
-            // long as the device keeps handing them over; one that comes later still is refused
-            // as the next exchange's reply (its command or address differs), never taken for it.
-            const bool leftovers = cfg.transport == Transport::usb && previous_rc != 0 &&
-                                   (previous == Fault::split || previous == Fault::stale_between ||
-                                    previous == Fault::late);
             if (plan.code == 0 && leftovers)
                 ++fig.refused_after_leftovers;
             else if (plan.code == 0 && slow)

@@ -156,3 +156,130 @@ TEST_F(UsbLink, ListedReadersOpenByTheirDeviceString) {
 }
 
 }  // namespace
+
+// Readers told apart by where they are plugged and what they are, and a reader that is unplugged
+// under a link and plugged back.
+#include "sim/pty_reader.hpp"
+#include "sim/tcp_reader.hpp"
+#include "transport/serial.hpp"
+
+namespace {
+
+using namespace uhftest;
+
+uhfsim::UsbReader &reader_at(uhfsim::UsbBus &bus, const std::string &port, const std::string &serial) {
+    uhfsim::UsbDeviceOptions o;
+    o.port_path = port;
+    o.serial = serial;
+    return bus.add_reader(o);
+}
+
+class UsbPlaces : public UsbTest {};
+
+TEST_F(UsbPlaces, PortPathAndSerialNumberTakeThatReader) {
+    uhfsim::UsbReader &a = reader_at(*bus_, "1-2", "AAA111");
+    uhfsim::UsbReader &b = reader_at(*bus_, "1-3.4", "BBB222");
+    sign(a, 0xA);
+    sign(b, 0xB);
+    struct Pick {
+        std::string device;
+        std::uint8_t mark;
+    };
+    for (const Pick &p : {Pick{"usb:1-3.4", 0xB}, Pick{"usb:1-2", 0xA}, Pick{"usb:serial=AAA111", 0xA},
+                          Pick{"usb:serial=BBB222", 0xB}}) {
+        LinkPtr l;
+        ASSERT_EQ(open_code(p.device, &l), 0) << p.device;
+        unsigned char reply[256] = {};
+        unsigned char req[4] = {3, 0, 1, 0};
+        EXPECT_EQ(uhf_EPC_Read_TAG(l.get(), kAddr, req, reply), 0) << p.device;
+        EXPECT_EQ(reply[1], p.mark) << p.device;
+    }
+    EXPECT_EQ(open_code("usb:1-3"), UHF_ERR_NO_USB_READER) << "a hub's port is not the reader's";
+    EXPECT_EQ(open_code("usb:serial=CCC333"), UHF_ERR_NO_USB_READER);
+    uhf_device_info found[4];
+    ASSERT_EQ(uhf_list_devices(found, 4), 2);
+    EXPECT_STREQ(found[0].serial, "AAA111");
+    EXPECT_STREQ(found[0].device, "usb:1-2");
+    EXPECT_STREQ(found[1].port_path, "1-3.4");
+}
+
+TEST_F(UsbPlaces, UnpluggedMidExchangeIsGoneAndComesBackOnReconnect) {
+    uhfsim::UsbReader &r = reader_at(*bus_, "1-2", "AAA111");
+    LinkPtr l;
+    ASSERT_EQ(open_code("usb:1-2", &l), 0);
+    r.script(uhfsim::Action::silent());
+    std::thread puller([&] {
+        r.wait_for_requests(2, 2s);  // the handshake and the exchange below
+        std::this_thread::sleep_for(100ms);
+        r.unplug();
+    });
+    unsigned char info[22];
+    const long long took = elapsed_ms([&] { EXPECT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), UHF_ERR_GONE); });
+    puller.join();
+    EXPECT_LT(took, 1500) << "the exchange waited out its timeout instead of seeing the unplug";
+    EXPECT_LT(elapsed_ms([&] { EXPECT_EQ(uhf_EPC_Query_ON(l.get(), kAddr), UHF_ERR_GONE); }), 50);
+    EXPECT_TRUE(all_closed(r)) << "the vanished reader's handle was kept";
+    EXPECT_EQ(uhf_reconnect(l.get()), UHF_ERR_NO_USB_READER);
+
+    // The emulator gives the replugged reader a node of its own: count from here.
+    r.replug();
+    const int before = settled(descriptors_but_eventfds, descriptors_but_eventfds());
+    EXPECT_EQ(uhf_reconnect(l.get()), 0);
+    EXPECT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), 0);
+    l.reset();
+    EXPECT_TRUE(all_closed(r));
+    EXPECT_EQ(settled(descriptors_but_eventfds, before), before) << describe_descriptors();
+}
+
+// Links of every kind at once, each in its own thread: serial readers, readers behind TCP and
+// two USB readers told apart by port path and by serial number.
+class MixedLinks : public UsbTest, public testing::WithParamInterface<int> {};
+
+TEST_P(MixedLinks, EveryReplyLandsInTheLinkThatAsked) {
+    uhf::serial::timing().first_byte_poll_ms = 50;
+    const int n = GetParam();
+    std::vector<std::unique_ptr<uhfsim::PtyReader>> serial;
+    std::vector<std::unique_ptr<uhfsim::TcpReader>> tcp;
+    std::vector<std::string> devices;
+    std::vector<std::uint8_t> marks;
+    uhfsim::UsbReader &u1 = reader_at(*bus_, "1-1", "U1");
+    uhfsim::UsbReader &u2 = reader_at(*bus_, "1-4.2", "U2");
+    sign(u1, 0xE1);
+    sign(u2, 0xE2);
+    devices = {"usb:1-1", "usb:serial=U2"};
+    marks = {0xE1, 0xE2};
+    for (int i = 2; i < n; ++i) {
+        const std::uint8_t mark = static_cast<std::uint8_t>(0x30 + i);
+        auto handler = [mark](const uhfsim::Request &q) { return uhfsim::Action::reply(q.addr, q.cmd, 0, {1, mark}); };
+        if (i % 2 == 0) {
+            serial.push_back(std::make_unique<uhfsim::PtyReader>());
+            serial.back()->set_handler(handler);
+            devices.push_back(serial.back()->path());
+        } else {
+            tcp.push_back(std::make_unique<uhfsim::TcpReader>());
+            tcp.back()->set_handler(handler);
+            devices.push_back("tcp:" + tcp.back()->address());
+        }
+        marks.push_back(mark);
+    }
+    std::vector<LinkPtr> links(n);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(open_code(devices[i], &links[i]), 0) << devices[i];
+    std::vector<int> wrong(n, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i)
+        threads.emplace_back([&, i] {
+            for (int k = 0; k < 60; ++k) {
+                unsigned char reply[256] = {};
+                unsigned char req[4] = {3, 0, static_cast<unsigned char>(k), 0};
+                if (uhf_EPC_Read_TAG(links[i].get(), kAddr, req, reply) != 0 || reply[1] != marks[i]) ++wrong[i];
+            }
+        });
+    for (std::thread &t : threads) t.join();
+    for (int i = 0; i < n; ++i) EXPECT_EQ(wrong[i], 0) << devices[i];
+    links.clear();
+    uhf::serial::timing() = {};
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, MixedLinks, testing::Values(2, 4, 8));
+
+}  // namespace
