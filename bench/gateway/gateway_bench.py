@@ -144,6 +144,20 @@ def control(path, line):
         return s.makefile().readline().strip()
 
 
+class Control:
+    """One connection to a virtual reader's control socket, kept for many commands."""
+
+    def __init__(self, path):
+        self.sock = socket.socket(socket.AF_UNIX)
+        self.sock.connect(path)
+        self.file = self.sock.makefile("rw")
+
+    def __call__(self, line):
+        self.file.write(line + "\n")
+        self.file.flush()
+        return self.file.readline().strip()
+
+
 def cpu_by_thread(pid):
     """Seconds of CPU per thread name."""
     out = {}
@@ -220,17 +234,29 @@ def soak(args):
         gw = run.uhfd(port, readers)
         time.sleep(3)
         sub.take()
+        controls = [Control(c) for c in controls]
+        live = []  # every reader's tags, so each second some leave and as many arrive
+        for ctl in controls:
+            ctl.file.write("list\n")
+            ctl.file.flush()
+            ids = []
+            while True:
+                line = ctl.file.readline().strip()
+                if line.startswith("ok") or line.startswith("error"):
+                    break
+                ids.append(line.split()[1])
+            live.append(ids)
         cpu0, t0 = cpu_by_thread(gw.pid), time.monotonic()
         rss, events, per_type = [], 0, {}
         next_sample = t0
-        live = [[] for _ in controls]  # tags this script added, per reader
         while time.monotonic() - t0 < args.seconds:
             # Churn: each reader loses and gains tags every second, keeping its population.
             for i, ctl in enumerate(controls):
+                gone = random.sample(range(len(live[i])), args.churn)
+                for k in sorted(gone, reverse=True):
+                    ctl("remove " + live[i].pop(k))
                 for _ in range(args.churn):
-                    if live[i]:
-                        control(ctl, "remove " + live[i].pop(random.randrange(len(live[i]))))
-                    live[i].append(control(ctl, "add " + random.choice(["epc", "gb", "gjb"])).split()[1])
+                    live[i].append(ctl("add " + random.choice(["epc", "gb", "gjb"])).split()[1])
             for _, line in sub.take():
                 events += 1
                 kind = line.split('"type":"', 1)[1].split('"', 1)[0] if '"type":"' in line else "?"
@@ -239,6 +265,7 @@ def soak(args):
                 rss.append((time.monotonic() - t0, rss_kib(gw.pid)))
                 next_sample += 10
             time.sleep(max(0.0, 1 - (time.monotonic() - t0) % 1))
+        churn_s = time.monotonic() - t0
         elapsed = time.monotonic() - t0
         cpu1 = cpu_by_thread(gw.pid)
         rss.append((elapsed, rss_kib(gw.pid)))

@@ -106,4 +106,13 @@ TEST(TagTracker, ReportHoldsTheIntervalsTagsWithPeakAndReadsWithinIt) {
     EXPECT_TRUE(tracker.take_report(c.at(400ms)).tags.empty());
 }
 
+TEST(TagTracker, WithoutReportsNothingGathersForThem) {
+    inventory::TagTracker tracker(10s, false);
+    Clock c;
+    std::vector<TagEvent> events;
+    for (std::uint8_t i = 0; i < 50; ++i) tracker.observe({read(Family::epc, i)}, c.at(std::chrono::milliseconds(i)), events);
+    EXPECT_TRUE(tracker.take_report(c.at(100ms)).tags.empty());
+    EXPECT_EQ(tracker.size(), 50u);
+}
+
 }  // namespace

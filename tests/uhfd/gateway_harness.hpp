@@ -10,20 +10,28 @@
 
 namespace gwtest {
 
-// uhfsim on a pseudo-terminal reached through a link path that stays the same across restarts.
+// uhfsim on a pseudo-terminal reached through a link path that stays the same across restarts,
+// or on a loopback TCP port (the same port again after a restart).
 class Sim {
 public:
-    Sim(const ScratchDir& dir, const std::string& name, int tags, std::vector<std::string> extra = {})
-        : dir_(dir), name_(name), tags_(tags), extra_(std::move(extra)) {
+    Sim(const ScratchDir& dir, const std::string& name, int tags, std::vector<std::string> extra = {}, bool tcp = false)
+        : dir_(dir), name_(name), tags_(tags), extra_(std::move(extra)), tcp_port_(tcp ? free_port() : 0) {
         start();
     }
-    std::string device() const { return dir_.file(name_ + ".pty"); }
+    std::string device() const {
+        return tcp_port_ ? "tcp:127.0.0.1:" + std::to_string(tcp_port_) : dir_.file(name_ + ".pty");
+    }
     void start() {
-        std::vector<std::string> argv{UHFSIM_PATH, "--tags", std::to_string(tags_), "--seed", std::to_string(seed()),
-                                      "--link", device()};
+        std::vector<std::string> argv{UHFSIM_PATH, "--tags", std::to_string(tags_), "--seed", std::to_string(seed())};
+        if (tcp_port_) argv.insert(argv.end(), {"--tcp", "127.0.0.1:" + std::to_string(tcp_port_)});
+        else argv.insert(argv.end(), {"--link", device()});
         argv.insert(argv.end(), extra_.begin(), extra_.end());
         proc_ = std::make_unique<Process>(argv, dir_.file(name_ + ".out"), dir_.file(name_ + ".err"));
-        if (!eventually([&] { return fs::exists(device()); }, 5s)) throw std::runtime_error("uhfsim did not start");
+        const bool up = eventually([&] { return tcp_port_ ? port_open(tcp_port_) : fs::exists(device()); }, 5s);
+        if (!up) throw std::runtime_error("uhfsim did not start: " + proc_->err());
+        for (std::size_t i = 0; i + 1 < extra_.size(); ++i)
+            if (extra_[i] == "--control" && !eventually([&] { return fs::exists(extra_[i + 1]); }, 5s))
+                throw std::runtime_error("uhfsim's control socket did not appear");
     }
     void kill() {
         proc_.reset();
@@ -37,6 +45,7 @@ private:
     std::string name_;
     int tags_;
     std::vector<std::string> extra_;
+    int tcp_port_;
     std::unique_ptr<Process> proc_;
 };
 

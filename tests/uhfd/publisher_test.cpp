@@ -113,4 +113,49 @@ TEST(Publisher, StopPublishesTheFinalRetainedStateBeforeDisconnecting) {
     EXPECT_TRUE(gwtest::wait_message(late, "test/gw/status", [](const nlohmann::json& j) { return j.value("reason", "") == "stopped"; }, 5s));
 }
 
+// A listener whose accept queue is full: the kernel drops further SYNs, so a connect() to it
+// blocks for the SYN retries (minutes), as to a broker host that never answers.
+class FullListener {
+public:
+    FullListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 0);
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        for (int i = 0; i < 4; ++i) {  // fill the queue; these connects may themselves hang, so non-blocking
+            const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            fillers_.push_back(c);
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    ~FullListener() {
+        for (int c : fillers_) ::close(c);
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
+TEST(Publisher, StopsInTimeThoughAConnectHangs) {
+    gwtest::ScratchDir d;
+    FullListener silent;
+    uhfd::DiskQueue q(d.file("q"), 1000);
+    uhfd::Publisher p(options(silent.port()), q);
+    p.start();
+    std::this_thread::sleep_for(300ms);  // inside connect() by now
+    const auto t0 = std::chrono::steady_clock::now();
+    p.stop(200ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+}
+
 }  // namespace

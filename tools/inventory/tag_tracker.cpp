@@ -34,9 +34,10 @@ void TagTracker::observe(const std::vector<TagRead>& reads, const Stamp& now, st
         TagKey key{r.family, r.tag.id};
         auto [it, arrived] = present_.try_emplace(key, fresh(r, now));
         fold(it->second, r, now);
-        auto [iv, unused] = interval_.try_emplace(std::move(key), fresh(r, now));
-        (void)unused;
-        fold(iv->second, r, now);
+        if (reports_) {
+            auto iv = interval_.try_emplace(std::move(key), fresh(r, now)).first;
+            fold(iv->second, r, now);
+        }
         // A tag read twice in one round (two antennas, two pages) arrives once.
         if (arrived) events.push_back({TagEvent::Kind::arrived, it->second});
     }

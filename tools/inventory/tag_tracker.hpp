@@ -50,7 +50,9 @@ struct Report {
 
 class TagTracker {
 public:
-    explicit TagTracker(std::chrono::milliseconds departure_timeout) : timeout_(departure_timeout) {}
+    // Without `reports`, nothing is gathered for take_report(), which then returns no tags.
+    explicit TagTracker(std::chrono::milliseconds departure_timeout, bool reports = true)
+        : timeout_(departure_timeout), reports_(reports) {}
 
     // Folds one round's reads in; appends an arrival for each tag not present before.
     void observe(const std::vector<TagRead>& reads, const Stamp& now, std::vector<TagEvent>& events);
@@ -66,6 +68,7 @@ public:
 
 private:
     std::chrono::milliseconds timeout_;
+    bool reports_;
     std::map<TagKey, TagState> present_;
     std::map<TagKey, TagState> interval_;
     std::optional<Stamp> interval_start_;

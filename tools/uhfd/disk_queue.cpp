@@ -154,6 +154,8 @@ void DiskQueue::recover() {
             dropped_ = j.value("dropped", std::uint64_t{0});
             dropped_by_key_ = j.value("dropped_by_key", std::map<std::string, std::uint64_t>{});
             sequences_ = j.value("sequences", std::map<std::string, std::uint64_t>{});
+            for (const auto& p : j.value("skipped", std::vector<std::pair<std::uint64_t, std::uint64_t>>{}))
+                skipped_.insert({p.first, p.second});
         } catch (const std::exception& e) {
             log::warning("queue state " + dir_ + "/state unreadable (" + e.what() + "); sending every record kept");
         }
@@ -200,8 +202,12 @@ void DiskQueue::recover() {
     cursor_ = head_;
     head_index_ = cursor_index_ = 0;
     end_index_ = pending;
+    // Dropped records behind the head are done with; those after it stay skipped.
+    skipped_.erase(skipped_.begin(), skipped_.lower_bound(head_));
+    std::erase_if(skipped_, [&](const Position& p) { return !std::binary_search(starts.begin(), starts.end(), p, before); });
     release_segments_locked();
-    if (pending) log::info("queue: " + std::to_string(pending) + " events kept from the last run");
+    if (pending > skipped_.size())
+        log::info("queue: " + std::to_string(pending - skipped_.size()) + " events kept from the last run");
 }
 
 std::uint64_t DiskQueue::append(const std::string& key, const std::string& topic,
@@ -232,7 +238,7 @@ std::uint64_t DiskQueue::append(const std::string& key, const std::string& topic
             open_segment_locked(segments_.back().id + 1);
             save_state_locked();  // the sequence numbers outlive the segments that held them
         }
-        while (end_index_ - head_index_ >= max_records_) drop_oldest_locked();
+        while (unsent_locked() >= max_records_ && unsent_locked() > 0) drop_oldest_locked();
         Segment& s = segments_.back();
         if (!write_all(s.fd, rec)) {
             // Whatever part reached the file is cut off again; the event is counted as dropped.
@@ -253,33 +259,69 @@ std::uint64_t DiskQueue::append(const std::string& key, const std::string& topic
 }
 
 void DiskQueue::drop_oldest_locked() {
-    std::string key;
-    if (!in_flight_.empty()) {
-        head_ = normalise(in_flight_.front().end);
-        key = std::move(in_flight_.front().key);
-        in_flight_.pop_front();
+    pass_skipped_locked();
+    const auto body = body_length_at(cursor_);
+    const auto rec = body ? read_at(cursor_, *body) : std::nullopt;
+    if (!rec) {  // unreadable: the queue ends here
+        end_index_ = cursor_index_;
+        return;
+    }
+    const Position end = normalise({cursor_.segment, cursor_.offset + 8 + *body});
+    if (in_flight_.empty()) {
+        head_ = end;
+        ++head_index_;
     } else {
-        const auto body = body_length_at(head_);
-        const auto rec = body ? read_at(head_, *body) : std::nullopt;
-        if (!rec) {  // unreadable: nothing older can be dropped
-            end_index_ = head_index_;
-            return;
-        }
-        key = rec->key;
-        head_ = normalise({head_.segment, head_.offset + 8 + *body});
-        cursor_ = head_;
+        // Records before it are in flight: it waits, as done, for the head to pass it.
+        in_flight_.push_back({end, rec->key, true});
+        skipped_.insert(cursor_);
+    }
+    cursor_ = end;
+    ++cursor_index_;
+    ++dropped_;
+    ++dropped_by_key_[rec->key];
+    dirty_ = true;
+    release_segments_locked();
+}
+
+// Steps the cursor over dropped records, which are never sent.
+void DiskQueue::pass_skipped_locked() {
+    cursor_ = normalise(cursor_);
+    while (cursor_index_ < end_index_ && skipped_.count(cursor_)) {
+        const auto body = body_length_at(cursor_);
+        if (!body) return;
+        const Position end = normalise({cursor_.segment, cursor_.offset + 8 + *body});
+        in_flight_.push_back({end, {}, true});
+        cursor_ = end;
         ++cursor_index_;
     }
-    ++head_index_;
-    ++dropped_;
-    ++dropped_by_key_[key];
+    advance_head_locked();
+}
+
+// Moves the head past the acknowledged (or dropped) records at the front.
+void DiskQueue::advance_head_locked() {
+    bool moved = false;
+    while (!in_flight_.empty() && in_flight_.front().acked) {
+        head_ = normalise(in_flight_.front().end);
+        in_flight_.pop_front();
+        ++head_index_;
+        moved = true;
+    }
+    if (!moved) return;
+    skipped_.erase(skipped_.begin(), skipped_.lower_bound(head_));
+    dirty_ = true;
     release_segments_locked();
+}
+
+std::size_t DiskQueue::unsent_locked() const {
+    std::size_t n = end_index_ - cursor_index_;
+    for (auto it = skipped_.lower_bound(cursor_); it != skipped_.end() && n > 0; ++it) --n;
+    return n;
 }
 
 std::optional<std::pair<DiskQueue::Ticket, DiskQueue::Record>> DiskQueue::next() {
     std::lock_guard lock(mu_);
+    pass_skipped_locked();
     if (cursor_index_ >= end_index_) return std::nullopt;
-    cursor_ = normalise(cursor_);
     const auto body = body_length_at(cursor_);
     auto rec = body ? read_at(cursor_, *body) : std::nullopt;
     if (!rec) {
@@ -296,19 +338,9 @@ std::optional<std::pair<DiskQueue::Ticket, DiskQueue::Record>> DiskQueue::next()
 
 void DiskQueue::ack(Ticket t) {
     std::lock_guard lock(mu_);
-    if (t < head_index_ || t >= cursor_index_) return;  // dropped meanwhile, or rewound
+    if (t < head_index_ || t >= cursor_index_) return;  // rewound meanwhile
     in_flight_[t - head_index_].acked = true;
-    bool moved = false;
-    while (!in_flight_.empty() && in_flight_.front().acked) {
-        head_ = normalise(in_flight_.front().end);
-        in_flight_.pop_front();
-        ++head_index_;
-        moved = true;
-    }
-    if (moved) {
-        dirty_ = true;
-        release_segments_locked();
-    }
+    advance_head_locked();
 }
 
 void DiskQueue::rewind() {
@@ -335,6 +367,8 @@ void DiskQueue::save_state_locked() {
     j["dropped"] = dropped_;
     j["dropped_by_key"] = dropped_by_key_;
     j["sequences"] = sequences_;
+    j["skipped"] = nlohmann::json::array();
+    for (const Position& p : skipped_) j["skipped"].push_back({p.segment, p.offset});
     const std::string tmp = dir_ + "/state.tmp";
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
     if (fd < 0) {
@@ -359,12 +393,12 @@ void DiskQueue::flush(bool sync) {
 
 std::size_t DiskQueue::depth() const {
     std::lock_guard lock(mu_);
-    return end_index_ - head_index_;
+    return end_index_ - head_index_ - skipped_.size();
 }
 
 std::size_t DiskQueue::unsent() const {
     std::lock_guard lock(mu_);
-    return end_index_ - cursor_index_;
+    return unsent_locked();
 }
 
 std::uint64_t DiskQueue::dropped() const {

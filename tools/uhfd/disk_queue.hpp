@@ -14,8 +14,10 @@
 // The file `state` (JSON, replaced atomically) keeps where the oldest undelivered record starts,
 // how many records were dropped, and the last sequence number of every key. A record leaves the
 // queue when the broker has acknowledged it; after a crash the records from the saved head on
-// are sent again (at least once, never fewer). When the queue is full the oldest record is
-// dropped and counted. A write cut short by a crash is found by its length or CRC on the next
+// are sent again (at least once, never fewer). When the queue is full the oldest record not yet
+// sent is dropped and counted (one already sent may have arrived: dropping it would count a
+// record as lost that was delivered); so besides `max_records` waiting, up to the sender's window
+// may be in flight. A write cut short by a crash is found by its length or CRC on the next
 // start and cut off.
 #pragma once
 
@@ -25,6 +27,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace uhfd {
@@ -74,7 +77,7 @@ private:
     struct Position {
         std::uint64_t segment = 0;
         std::uint64_t offset = 0;
-        bool operator==(const Position&) const = default;
+        auto operator<=>(const Position&) const = default;
     };
     struct Segment {
         std::uint64_t id;
@@ -91,6 +94,9 @@ private:
     std::optional<std::uint32_t> body_length_at(const Position& p);
     std::optional<Record> read_at(const Position& p, std::uint32_t body);
     void drop_oldest_locked();
+    void pass_skipped_locked();
+    void advance_head_locked();
+    std::size_t unsent_locked() const;
     void release_segments_locked();
 
     const std::string dir_;
@@ -110,6 +116,7 @@ private:
         bool acked = false;
     };
     std::deque<InFlight> in_flight_;  // the records [head, cursor), oldest first
+    std::set<Position> skipped_;      // dropped records not yet behind the head: never sent
     std::uint64_t dropped_ = 0;
     std::map<std::string, std::uint64_t> dropped_by_key_;
     std::map<std::string, std::uint64_t> sequences_;

@@ -165,7 +165,7 @@ bool Gateway::stop(milliseconds within) {
             stragglers_.push_back(e.worker);
         }
     }
-    publisher_->set_retained(topics_.gateway_status(), gateway_status(false, "stopped").dump());
+    publisher_->set_retained(topics_.gateway_status(), status_json(false, "stopped", leaving).dump());
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
     publisher_->stop(std::max(left, milliseconds(100)));
     {
@@ -193,16 +193,19 @@ std::shared_ptr<ReaderWorker> Gateway::reader(const std::string& name) const {
 }
 
 nlohmann::ordered_json Gateway::gateway_status(bool online, const char* reason) const {
-    nlohmann::ordered_json readers = nlohmann::ordered_json::object();
-    if (online) {
-        std::lock_guard lock(mu_);
-        for (const auto& [name, e] : readers_) readers[name] = state_name(e.worker->snapshot(false).state);
-    }
+    std::lock_guard lock(mu_);
+    return status_json(online, reason, readers_);
+}
+
+nlohmann::ordered_json Gateway::status_json(bool online, const char* reason, const std::map<std::string, Entry>& readers) const {
+    nlohmann::ordered_json states = nlohmann::ordered_json::object();
+    for (const auto& [name, e] : readers) states[name] = state_name(e.worker->snapshot(false).state);
     nlohmann::ordered_json j{{"gateway", config_.gateway_id},
-                     {"state", online ? "online" : "offline"},
-                     {"since", iso8601(started_.wall)},
-                     {"library", uhf_version()},
-                     {"readers", readers}};
+                             {"state", online ? "online" : "offline"},
+                             {"since", iso8601(started_.wall)},
+                             {"library", uhf_version()},
+                             {"readers", states}};
+    // The will is written once, at the start: counts in it would be stale when it is read.
     if (queue_ && std::string(reason) != "connection lost") {
         j["queue"] = {{"depth", queue_->depth()},
                       {"max", config_.queue_max_events},

@@ -59,6 +59,7 @@ private:
     void on_event(const std::string& reader, const ReaderEvent& e);
     void on_command(const IncomingMessage& m);
     void publish_reader_status(const ReaderSnapshot& s);
+    nlohmann::ordered_json status_json(bool online, const char* reason, const std::map<std::string, Entry>& readers) const;
 
     Config config_;
     const Topics topics_;

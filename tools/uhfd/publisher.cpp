@@ -1,6 +1,7 @@
 #include "publisher.hpp"
 
 #include <poll.h>
+#include <signal.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "log.hpp"
 
@@ -37,7 +39,19 @@ Publisher::~Publisher() {
 
 void Publisher::set_message_handler(std::function<void(const IncomingMessage&)> handler) { handler_ = std::move(handler); }
 
+namespace {
+// Interrupts a blocking connect() of the publisher thread (a broker host that never answers
+// would otherwise hold a stop for the kernel's SYN timeout, minutes).
+void on_interrupt(int) {}
+}  // namespace
+
 void Publisher::start() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa{};
+        sa.sa_handler = on_interrupt;  // no SA_RESTART: the blocked call returns EINTR
+        sigaction(SIGUSR1, &sa, nullptr);
+    });
     queue_.set_on_append([this] { wake(); });
     thread_ = std::thread([this] { run(); });
 }
@@ -73,6 +87,11 @@ void Publisher::stop(milliseconds grace) {
     }
     stopping_ = true;
     wake();
+    // A connect under way cannot see the flag; a signal makes it give up.
+    while (!exited_.load()) {
+        if (Clock::now() >= stop_deadline_) pthread_kill(thread_.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(milliseconds(10));
+    }
     thread_.join();
 }
 
@@ -207,6 +226,7 @@ void Publisher::run() {
     next_attempt_ = Clock::now();
     auto last_state = Clock::now(), last_sync = Clock::now();
     bool disconnecting = false;
+    std::optional<Clock::time_point> deadline;
     for (;;) {
         // Read once: stop() marks the retained topics before it sets the flag, so a pass that
         // saw the flag also publishes them.
@@ -221,13 +241,15 @@ void Publisher::run() {
         if (!session_ && stopping) break;
         if (session_ && connected_ && !disconnecting) pump();
         if (stopping) {
+            // stop() wrote its deadline before setting the flag; this thread keeps its own copy.
+            if (!deadline) deadline = stop_deadline_;
             const bool settled = !session_ || !connected_ || (retained_in_flight_.empty() && !session_->wants_write());
-            if (now >= stop_deadline_ || settled) {
+            if (now >= *deadline || settled) {
                 if (session_ && connected_ && !disconnecting) {
                     // A clean DISCONNECT: the broker drops the will, since the status said goodbye itself.
                     session_->disconnect();
                     disconnecting = true;
-                    stop_deadline_ = std::max(stop_deadline_, now) + milliseconds(100);
+                    deadline = std::max(*deadline, now) + milliseconds(100);
                     continue;
                 }
                 break;
@@ -274,6 +296,7 @@ void Publisher::run() {
     }
     queue_.rewind();
     queue_.flush(true);
+    exited_ = true;
 }
 
 }  // namespace uhfd

@@ -82,6 +82,7 @@ private:
     int wake_fd_ = -1;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> exited_{false};
     std::chrono::steady_clock::time_point stop_deadline_;
 
     mutable std::mutex mu_;  // guards what other threads hand in, and the stats

@@ -13,7 +13,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 ReaderWorker::ReaderWorker(ReaderConfig config, Backoff backoff)
-    : config_(std::move(config)), backoff_(backoff), tracker_(config_.departure_timeout) {
+    : config_(std::move(config)),
+      backoff_(backoff),
+      tracker_(config_.departure_timeout, config_.report_interval.count() > 0) {
     state_.name = config_.name;
     state_.device = config_.device;
     state_.address = config_.address;

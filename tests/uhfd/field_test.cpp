@@ -1,0 +1,120 @@
+// Tags coming and going while the readers serve (uhfsim's control socket), on pseudo-terminal
+// and TCP readers at once.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include "gateway_harness.hpp"
+
+namespace {
+
+using namespace gwtest;
+using nlohmann::json;
+
+// One command line to a virtual reader's control socket; its one-line answer.
+std::string field(const std::string& socket_path, const std::string& line) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", socket_path.c_str());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return "error: cannot connect";
+    }
+    const std::string out = line + "\n";
+    [[maybe_unused]] ssize_t w = ::write(fd, out.data(), out.size());
+    std::string answer;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    ::close(fd);
+    return answer;
+}
+
+std::vector<json> of_type(const std::vector<json>& evs, const std::string& type) {
+    std::vector<json> out;
+    for (const auto& e : evs)
+        if (e["type"] == type) out.push_back(e);
+    return out;
+}
+
+class Field : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    Broker broker{dir};
+    GatewayConfig cfg;
+    void SetUp() override {
+        cfg.broker_port = broker.port();
+        cfg.queue_dir = dir.file("queue");
+    }
+};
+
+TEST_F(Field, TagsAddedAndRemovedArriveAndDepartOnSerialAndTcpReaders) {
+    Sim serial(dir, "serial", 0, {"--control", dir.file("serial.ctl")});
+    Sim tcp(dir, "tcp", 0, {"--control", dir.file("tcp.ctl")}, true);
+    cfg.readers = {{"serial", serial.device(), 50, 500, 0}, {"tcp", tcp.device(), 50, 500, 0}};
+    Subscriber sub(dir, broker.port(), {"uhf/gw/+/events", "uhf/gw/+/status"});
+    Uhfd gw(dir, cfg.text());
+    for (const char* r : {"serial", "tcp"})
+        ASSERT_TRUE(eventually([&] { return latest(sub, std::string("uhf/gw/") + r + "/status").value("state", "") == "online"; }, 10s))
+            << gw.log();
+
+    for (auto [name, ctl] : {std::pair{"serial", dir.file("serial.ctl")}, std::pair{"tcp", dir.file("tcp.ctl")}}) {
+        const std::string t = std::string("uhf/gw/") + name + "/events";
+        const std::string epc = field(ctl, "add epc E2801160600002054CC2096F rssi=-48 ant=2");
+        const std::string gb = field(ctl, "add gb rssi=-70 ant=1");
+        ASSERT_EQ(epc, "ok E2801160600002054CC2096F");
+        ASSERT_EQ(gb.rfind("ok ", 0), 0u) << gb;
+        ASSERT_TRUE(eventually([&] { return of_type(events(sub, t), "arrived").size() == 2; }, 5s)) << gw.log();
+        for (const json& e : of_type(events(sub, t), "arrived")) {
+            if (e["tag"]["family"] == "EPC") {
+                EXPECT_EQ(e["tag"]["id"], "E2801160600002054CC2096F");
+                EXPECT_EQ(e["tag"]["antenna"], 2);
+                EXPECT_NEAR(e["tag"]["rssi"].get<int>(), -48, 3);  // the reader adds up to 3 dB of jitter
+            } else {
+                EXPECT_EQ(e["tag"]["family"], "GB");
+                EXPECT_EQ(e["tag"]["id"], gb.substr(3));
+                EXPECT_EQ(e["tag"]["antenna"], 1);
+            }
+        }
+        ASSERT_EQ(field(ctl, "remove E2801160600002054CC2096F"), "ok");
+        ASSERT_TRUE(eventually([&] { return of_type(events(sub, t), "departed").size() == 1; }, 5s)) << gw.log();
+        const json dep = of_type(events(sub, t), "departed")[0];
+        EXPECT_EQ(dep["tag"]["id"], "E2801160600002054CC2096F");
+        EXPECT_GE(dep["tag"]["reads"].get<int>(), 1);
+        EXPECT_LE(dep["tag"]["first_seen"].get<std::string>(), dep["tag"]["last_seen"].get<std::string>());
+        // The departure came after the timeout: at least 500 ms after the last read.
+        EXPECT_GT(dep["time"].get<std::string>(), dep["tag"]["last_seen"].get<std::string>());
+        std::vector<std::uint64_t> seq;
+        for (const json& e : events(sub, t)) seq.push_back(e["seq"]);
+        EXPECT_EQ(seq, (std::vector<std::uint64_t>{1, 2, 3}));
+    }
+}
+
+TEST_F(Field, ReportsFollowThePopulationAsItChanges) {
+    Sim s(dir, "s", 0, {"--control", dir.file("s.ctl")});
+    cfg.readers = {{"s", s.device(), 50, 300, 400}};
+    Subscriber sub(dir, broker.port(), {"uhf/gw/s/events"});
+    Uhfd gw(dir, cfg.text());
+    std::set<std::string> ids;
+    for (int i = 0; i < 5; ++i) ids.insert(field(dir.file("s.ctl"), "add gjb").substr(3));
+    const auto report_ids = [&](const json& r) {
+        std::set<std::string> out;
+        for (const auto& t : r["tags"]) out.insert(t["id"].get<std::string>());
+        return out;
+    };
+    // A report whose interval began after the five arrived holds exactly them.
+    ASSERT_TRUE(eventually([&] {
+        const auto reports = of_type(events(sub, "uhf/gw/s/events"), "report");
+        return !reports.empty() && report_ids(reports.back()) == ids && reports.size() >= 2;
+    }, 10s)) << gw.log();
+    const std::string gone = *ids.begin();
+    field(dir.file("s.ctl"), "remove " + gone);
+    ids.erase(gone);
+    EXPECT_TRUE(eventually([&] {
+        const auto reports = of_type(events(sub, "uhf/gw/s/events"), "report");
+        return report_ids(reports.back()) == ids;
+    }, 5s));
+}
+
+}  // namespace
