@@ -4,6 +4,8 @@
 #   lib/libuhfreader.a                          static library
 #   include/uhfreader.h
 #   bin/uhfctl, bin/uhfsim                      when the tools are built
+#   share/man/man1/uhfctl.1, uhfsim.1           their manual pages
+#   share/bash-completion/completions/uhfctl    bash completion
 #   lib/pkgconfig/uhfreader.pc                  pkg-config (libusb-1.0 a private requirement)
 #   lib/cmake/uhfreader/                        find_package(uhfreader) -> uhfreader::uhfreader
 #   <udev rules dir>/60-uhfreader.rules         USB access without root
@@ -40,6 +42,13 @@ foreach(tool uhfctl uhfsim)
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   endif()
 endforeach()
+# Their manual pages, and bash completion for uhfctl (where bash-completion looks for it on demand).
+if(TARGET uhfctl AND TARGET uhfsim)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/uhfctl.1 ${PROJECT_SOURCE_DIR}/docs/uhfsim.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/uhfctl.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME uhfctl COMPONENT tools)
+endif()
 
 install(EXPORT uhfreaderTargets
   NAMESPACE uhfreader::

@@ -1,5 +1,5 @@
-/* Shared by the examples: choosing a reader from the command line, and saying in words why a
- * call failed. Plain C99 on the public header only. */
+/* Shared by the examples: choosing a reader from the command line, opening a link to it, and
+ * saying in the library's words why a call failed. Plain C99 on the public header only. */
 #ifndef UHF_EXAMPLE_UTIL_H
 #define UHF_EXAMPLE_UTIL_H
 
@@ -13,31 +13,33 @@
 enum { EXIT_READER_STATUS = 1, EXIT_USAGE = 2, EXIT_EXCHANGE = 3 };
 
 struct reader_choice {
-    const char *node; /* a terminal node, or NULL */
-    int port;         /* LinkCom port when node is NULL: 32 is USB */
+    const char *device; /* a device string: a node, "usb", "usb:1-2", "tcp:HOST:PORT", ... */
+    char with_rate[300];
     int addr;
-    int baud;
+    int baud; /* 0: the device string's own */
 };
 
-/* Takes "--usb", "--port N", "--addr A", "--baud B" and one node path out of argv; other
- * arguments stay for the caller (compacted to the front, count returned). */
+/* Takes "--usb", "--addr A", "--baud B", "--device DEV" and one device string (a path, usb...,
+ * tcp:..., serial:...) out of argv; other arguments stay for the caller (compacted to the front,
+ * count returned). */
 static inline int take_reader_args(int argc, char **argv, struct reader_choice *rc) {
     int i, kept = 1;
-    rc->node = NULL;
-    rc->port = -1;
+    rc->device = NULL;
     rc->addr = 1;
-    rc->baud = 115200;
+    rc->baud = 0;
     for (i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--usb") == 0) {
-            rc->port = 32;
-        } else if (strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-            rc->port = (int)strtol(argv[++i], NULL, 0);
-        } else if (strcmp(argv[i], "--addr") == 0 && i + 1 < argc) {
+        const char *a = argv[i];
+        if (strcmp(a, "--usb") == 0) {
+            rc->device = "usb";
+        } else if (strcmp(a, "--device") == 0 && i + 1 < argc) {
+            rc->device = argv[++i];
+        } else if (strcmp(a, "--addr") == 0 && i + 1 < argc) {
             rc->addr = (int)strtol(argv[++i], NULL, 0);
-        } else if (strcmp(argv[i], "--baud") == 0 && i + 1 < argc) {
+        } else if (strcmp(a, "--baud") == 0 && i + 1 < argc) {
             rc->baud = (int)strtol(argv[++i], NULL, 0);
-        } else if (argv[i][0] == '/' && rc->node == NULL) {
-            rc->node = argv[i];
+        } else if (rc->device == NULL && (a[0] == '/' || strncmp(a, "usb", 3) == 0 || strncmp(a, "tcp:", 4) == 0 ||
+                                          strncmp(a, "serial:", 7) == 0)) {
+            rc->device = a;
         } else {
             argv[kept++] = argv[i];
         }
@@ -45,68 +47,48 @@ static inline int take_reader_args(int argc, char **argv, struct reader_choice *
     return kept;
 }
 
-/* What an exchange code means, in a few words. */
-static inline const char *exchange_words(int code) {
-    if (code == 1) return "USB: no device open, or the request could not be sent";
-    if (code >= 225 && code <= 233) return "sending the request failed";
-    if (code == 234) return "no reply from the reader";
-    if (code == 235) return "no reply, or it did not start like a frame";
-    if (code >= 236 && code <= 242) return "the reply was cut short or malformed";
-    if (code == 243) return "the reply's checksum is wrong";
-    if (code >= 244 && code <= 247) return "the reply's end pair is missing or wrong";
-    if (code == 248) return "the request is too long for one frame";
-    if (code == 253) return "the reply came from another reader address";
-    if (code == 254) return "the reply answers another command";
-    return "unknown exchange code";
-}
-
-/* Links as chosen; on failure prints why and returns non-zero. */
-static inline int link_reader(const struct reader_choice *rc) {
+/* Opens the link chosen; on failure prints why (the library's words) and returns the exit status. */
+static inline int link_reader(struct reader_choice *rc, uhf_link **link) {
+    const char *device = rc->device;
     int result;
-    if (rc->node != NULL) {
-        result = LinkCom_Path(rc->addr, rc->node, rc->baud);
-    } else if (rc->port >= 0) {
-        result = LinkCom(rc->addr, rc->port, rc->baud);
-    } else {
-        fprintf(stderr, "name a reader: a node such as /dev/ttyUSB0, --port N or --usb\n");
+    *link = NULL;
+    if (device == NULL) {
+        fprintf(stderr, "name a reader: a device such as /dev/ttyUSB0, usb or tcp:HOST:PORT\n");
         return EXIT_USAGE;
     }
+    /* --baud goes onto a serial node named without a rate. */
+    if (rc->baud > 0 && strncmp(device, "usb", 3) != 0 && strncmp(device, "tcp:", 4) != 0 && !strchr(device, '@')) {
+        snprintf(rc->with_rate, sizeof rc->with_rate, "%s@%d", device, rc->baud);
+        device = rc->with_rate;
+    }
+    result = uhf_open(link, device, rc->addr);
     if (result != 0) {
-        /* A failed link leaves the last handshake's exchange code in IcRetCode. */
-        fprintf(stderr, "no reader with address %d answers (link %d, last handshake %d: %s)\n",
-                rc->addr, result, IcRetCode, exchange_words(IcRetCode));
-        if (rc->port == 32 && result == 1)
-            fprintf(stderr, "is the reader plugged in, and may you open it? See udev/60-uhfreader.rules\n");
-        return EXIT_EXCHANGE;
+        fprintf(stderr, "no reader with address %d answers on %s: %s\n", rc->addr, device, uhf_strerror(result, 0));
+        return result == UHF_ERR_BAD_DEVICE ? EXIT_USAGE : EXIT_EXCHANGE;
     }
     return 0;
 }
 
-/* A status-result command returns the exchange code or the reader's status byte, and the two
- * ranges overlap; clearing ErrorCode before the call tells them apart afterwards: an exchange
- * failure leaves a detail code, or never reaches (or differs from) the status byte. */
-static inline void before_call(void) { ErrorCode = 0; }
-
-/* For commands whose result is the exchange code alone: prints a failure and returns the exit
- * status it deserves (0 when result is 0). */
-static inline int report_exchange(const char *what, int result) {
+/* What a call's result means. Commands with the status result rule return the reader's status
+ * byte after a valid reply and the exchange code after a failed one, and the two ranges overlap;
+ * a valid reply leaves no detail code and its status byte is the result. Prints a failure and
+ * returns the exit status it deserves (0 when result is 0). */
+static inline int report(uhf_link *link, const char *what, int result) {
     if (result == 0) return 0;
-    fprintf(stderr, "%s: %s (exchange %d, detail %d, status byte 0x%02X)\n", what,
-            exchange_words(result), result, IcRetCode, ErrorCode);
+    if (result > 0 && uhf_detail(link) == 0 && result == uhf_status(link)) {
+        fprintf(stderr, "%s: the reader refused (status byte 0x%02X)\n", what, result);
+        return EXIT_READER_STATUS;
+    }
+    fprintf(stderr, "%s: %s (result %d, detail %d)\n", what, uhf_strerror(result, uhf_detail(link)), result,
+            uhf_detail(link));
     return EXIT_EXCHANGE;
 }
 
-/* For commands whose result is the status byte after a complete exchange (call before_call()
- * first): prints the exchange code, detail code and status byte of a failure and returns the
- * exit status it deserves (0 when result is 0). */
-static inline int report(const char *what, int result) {
+/* For commands whose result is the exchange code alone (the status byte is in uhf_status). */
+static inline int report_exchange(uhf_link *link, const char *what, int result) {
     if (result == 0) return 0;
-    if (IcRetCode == 0 && result == ErrorCode) {
-        fprintf(stderr, "%s: the reader refused (status byte 0x%02X)\n", what, ErrorCode);
-        return EXIT_READER_STATUS;
-    }
-    fprintf(stderr, "%s: %s (exchange %d, detail %d, status byte 0x%02X)\n", what,
-            exchange_words(result), result, IcRetCode, ErrorCode);
+    fprintf(stderr, "%s: %s (result %d, detail %d)\n", what, uhf_strerror(result, uhf_detail(link)), result,
+            uhf_detail(link));
     return EXIT_EXCHANGE;
 }
 

@@ -1,7 +1,9 @@
 /* Runs inventory rounds until Ctrl-C, printing each tag the first time it is seen and a
  * summary at the end.
  *
- *   inventory /dev/ttyUSB0 [--family epc|gb|gjb] [--rounds N] [--interval MS]
+ *   inventory DEVICE [--family epc|gb|gjb] [--rounds N] [--interval MS]
+ *
+ * DEVICE is a device string: /dev/ttyUSB0[@BAUD], usb, usb:1-2, tcp:HOST:PORT, ...
  *
  * Each round asks the reader to query the field (Query_ON) and then fetches its tag list
  * (Read_Tag_List). The list is a total-length block: bytes 0-1 count the whole block. What the
@@ -24,14 +26,14 @@
 
 struct family {
     const char *name;
-    int (*query)(int addr);
-    int (*list)(int addr, int first, int max, unsigned char *reply);
+    int (*query)(uhf_link *link, int addr);
+    int (*list)(uhf_link *link, int addr, int first, int max, unsigned char *reply);
 };
 
 static const struct family families[] = {
-    {"epc", EPC_Query_ON, EPC_Read_Tag_List},
-    {"gb", GB_Query_ON, GB_Read_Tag_List},
-    {"gjb", GJB_Query_ON, GJB_Read_Tag_List},
+    {"epc", uhf_EPC_Query_ON, uhf_EPC_Read_Tag_List},
+    {"gb", uhf_GB_Query_ON, uhf_GB_Read_Tag_List},
+    {"gjb", uhf_GJB_Query_ON, uhf_GJB_Read_Tag_List},
 };
 
 struct seen_tag {
@@ -103,6 +105,7 @@ static void pause_ms(long ms) {
 int main(int argc, char **argv) {
     static unsigned char list[2048]; /* a total-length copy may fill the whole reply */
     struct reader_choice choice;
+    uhf_link *link;
     const struct family *fam = &families[0];
     unsigned long rounds = 0, max_rounds = 0;
     long interval_ms = 100;
@@ -126,7 +129,7 @@ int main(int argc, char **argv) {
             interval_ms = strtol(argv[++i], NULL, 0);
         } else {
             fprintf(stderr,
-                    "usage: %s NODE | --port N | --usb [--addr A] [--baud B]\n"
+                    "usage: %s DEVICE | --usb [--addr A] [--baud B]\n"
                     "       [--family epc|gb|gjb] [--rounds N] [--interval MS]\n",
                     argv[0]);
             return EXIT_USAGE;
@@ -140,22 +143,20 @@ int main(int argc, char **argv) {
     sigaction(SIGINT, &sa, NULL);
     sigaction(SIGTERM, &sa, NULL);
 
-    if ((status = link_reader(&choice)) != 0) return status;
+    if ((status = link_reader(&choice, &link)) != 0) return status;
     printf("inventory of %s tags; Ctrl-C stops\n", fam->name);
     fflush(stdout);
 
     while (!interrupted && (max_rounds == 0 || rounds < max_rounds)) {
         int result;
         ++rounds;
-        before_call();
-        result = fam->query(choice.addr);
+        result = fam->query(link, choice.addr);
         /* A reader may answer a round without tags with a status of its own: not a failure. */
-        if (result != 0 && (status = report("query", result)) == EXIT_EXCHANGE) break;
+        if (result != 0 && (status = report(link, "query", result)) == EXIT_EXCHANGE) break;
         status = 0;
-        before_call();
-        result = fam->list(choice.addr, 0, 0, list);
+        result = fam->list(link, choice.addr, 0, 0, list);
         if (result != 0) {
-            if ((status = report("tag list", result)) == EXIT_EXCHANGE) break;
+            if ((status = report(link, "tag list", result)) == EXIT_EXCHANGE) break;
             status = 0;
         } else if (take_list(list, rounds) < 0) {
             printf("round %lu: tag list in a form this example does not know: ", rounds);
@@ -165,7 +166,7 @@ int main(int argc, char **argv) {
         if (!interrupted && (max_rounds == 0 || rounds < max_rounds)) pause_ms(interval_ms);
     }
 
-    UnLinkCom();
+    uhf_close(link);
     printf("%s after %lu rounds: %lu distinct tags\n", interrupted ? "stopped" : "done", rounds,
            (unsigned long)seen_count);
     for (i = 0; (size_t)i < seen_count; ++i) {

@@ -2,7 +2,7 @@
  * failure looks: an exchange failure (exchange code and detail code), or the reader's refusal
  * (its status byte).
  *
- *   tag_memory /dev/ttyUSB0 [--bank B] [--word W] HEX
+ *   tag_memory DEVICE [--bank B] [--word W] HEX
  *   tag_memory /dev/ttyUSB0 --bank 3 --word 0 1234abcd
  *
  * The library fixes only where the counts sit in these blocks; what the other bytes mean is the
@@ -33,6 +33,7 @@ static int parse_hex(const char *text, unsigned char *out, size_t cap, size_t *l
 
 int main(int argc, char **argv) {
     struct reader_choice choice;
+    uhf_link *link;
     unsigned char data[250], block[4 + sizeof data], request[4], reply[256];
     size_t len = 0;
     int bank = 3, word = 0, words, i, n, result, status;
@@ -44,31 +45,30 @@ int main(int argc, char **argv) {
             bank = (int)strtol(argv[++i], NULL, 0);
         else if (strcmp(argv[i], "--word") == 0 && i + 1 < n)
             word = (int)strtol(argv[++i], NULL, 0);
-        else if (hex == NULL && argv[i][0] != '-')
+        else if (hex == NULL && argv[i][0] != '-' && argv[i][0] != '\0')
             hex = argv[i];
         else
             hex = "";
     }
     if (hex == NULL || parse_hex(hex, data, sizeof data, &len) != 0 || len == 0 || len % 2 != 0) {
         fprintf(stderr,
-                "usage: %s NODE | --port N | --usb [--addr A] [--baud B] [--bank B] [--word W] HEX\n"
+                "usage: %s DEVICE | --usb [--addr A] [--baud B] [--bank B] [--word W] HEX\n"
                 "HEX: whole 16-bit words, 1 to 125 of them, e.g. 1234abcd\n",
                 argv[0]);
         return EXIT_USAGE;
     }
     words = (int)(len / 2);
 
-    if ((status = link_reader(&choice)) != 0) return status;
+    if ((status = link_reader(&choice, &link)) != 0) return status;
 
     block[0] = (unsigned char)bank;
     block[1] = (unsigned char)word;
     block[2] = 0;
     block[3] = (unsigned char)words; /* the library sends 4 + 2 * words bytes of the block */
     memcpy(block + 4, data, len);
-    before_call();
-    result = EPC_Write_TAG(choice.addr, block);
-    if ((status = report("write", result)) != 0) {
-        UnLinkCom();
+    result = uhf_EPC_Write_TAG(link, choice.addr, block);
+    if ((status = report(link, "write", result)) != 0) {
+        uhf_close(link);
         return status;
     }
     /* The reader's first reply byte comes back in byte 0 of the block we sent. */
@@ -78,10 +78,10 @@ int main(int argc, char **argv) {
     request[1] = (unsigned char)word;
     request[2] = (unsigned char)words;
     request[3] = 0;
-    before_call();
-    result = EPC_Read_TAG(choice.addr, request, reply);
-    UnLinkCom();
-    if ((status = report("read", result)) != 0) return status;
+    result = uhf_EPC_Read_TAG(link, choice.addr, request, reply);
+    status = report(link, "read", result);
+    uhf_close(link);
+    if (status != 0) return status;
 
     printf("read back: ");
     print_hex(reply + 1, reply[0]);

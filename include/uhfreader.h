@@ -16,33 +16,7 @@
  * The checksum is the XOR of the bytes from the address through the last data byte,
  * leaving out every byte equal to 0x10.
  *
- * \verbatim
- * Exchange codes (result of PcSendOrder and of every command whose exchange failed):
- *     0        success
- *     1        USB: no device open, or a piece of the request could not be sent
- *   225..233   serial: sending the request failed (225 also: no serial port open)
- *   234        serial: no reply at all                       (detail 109)
- *   235        no reply / first byte not 0x10        (serial 110; USB 108 or 110)
- *   236        second byte could not be read                  (detail 111)
- *   237        second byte not 0x01 (112); USB: echoed command differs (112)
- *   238..242   a field of the reply could not be read
- *              (address 111, command 112, status 112, length 113, data 114, checksum 115);
- *              241 / 113 also when the reply announces more than 2048 data bytes
- *   243        checksum mismatch                              (detail 116)
- *   244..247   end pair missing or wrong             (117 missing, 118 wrong)
- *   248        this library refused an over-long request before sending anything
- *              (detail 104): the length worked out from a caller's count field
- *              exceeds the 255 bytes a request can carry
- *   249        this library refused a request whose block pointer is NULL before
- *              sending anything (detail 106; UHF_REFUSED_NULL_BLOCK)
- *   253        the reply came from another reader address     (detail 0)
- *   254        serial: the reply echoes another command code  (detail 0)
- * \endverbatim
- *
- * Detail codes (left in IcRetCode): 0, 101..103, 105, 107 (sending), 108..118 (receiving),
- * 104 and 106 (this library's refusals of an over-long request and of a missing block). Every
- * exchange sets IcRetCode to 0 first, so after 1, 253 and 254 it reads 0. Link_Reader leaves the
- * handshake's exchange code in IcRetCode instead.
+ * Exchange codes, detail codes and the status byte: \ref exchange_codes.
  *
  * Status byte: the reader's own verdict, left in ErrorCode and passed through unchanged.
  * "Status result" functions return it after a successful exchange; "exchange result"
@@ -85,6 +59,48 @@ extern "C" {
 struct libusb_device;
 struct libusb_device_handle;
 
+/** \defgroup exchange_codes Exchange codes
+ *  What every designed function and link function returns when an exchange fails, the detail
+ *  codes beside them, and the reader's status byte.
+ *
+ *  \verbatim
+ *  Exchange codes (result of PcSendOrder and of every command whose exchange failed):
+ *      0        success
+ *      1        USB: no device open, or a piece of the request could not be sent
+ *    225..233   serial: sending the request failed (225 also: no serial port open)
+ *    234        serial: no reply at all                       (detail 109)
+ *    235        no reply / first byte not 0x10        (serial 110; USB 108 or 110)
+ *    236        second byte could not be read                  (detail 111)
+ *    237        second byte not 0x01 (112); USB: echoed command differs (112)
+ *    238..242   a field of the reply could not be read
+ *               (address 111, command 112, status 112, length 113, data 114, checksum 115);
+ *               241 / 113 also when the reply announces more than 2048 data bytes
+ *    243        checksum mismatch                              (detail 116)
+ *    244..247   end pair missing or wrong             (117 missing, 118 wrong)
+ *    248        this library refused an over-long request before sending anything
+ *               (detail 104): the length worked out from a caller's count field
+ *               exceeds the 255 bytes a request can carry
+ *    249        this library refused a request whose block pointer is NULL before
+ *               sending anything (detail 106; UHF_REFUSED_NULL_BLOCK)
+ *    253        the reply came from another reader address     (detail 0)
+ *    254        serial: the reply echoes another command code  (detail 0)
+ *  \endverbatim
+ *
+ *  Detail codes (left in IcRetCode): 0, 101..103, 105, 107 (sending), 108..118 (receiving),
+ *  104 and 106 (this library's refusals of an over-long request and of a missing block). Every
+ *  exchange sets IcRetCode to 0 first, so after 1, 253 and 254 it reads 0. Link_Reader leaves the
+ *  handshake's exchange code in IcRetCode instead.
+ *
+ */
+
+/** \defgroup designed Designed interface
+ *  One reader per process through exported state; a function per command, grouped by family.
+ */
+
+/** \defgroup designed_state Exchange and link state
+ *  \ingroup designed
+ *  The exported variables every designed function reads and leaves: the current exchange, the transports and the link.
+ *  @{ */
 /* ---- Exchange state (all zero at load) ---- */
 UHF_API extern unsigned char pc_id;              /**< reader address of the current exchange; 0xFF broadcasts */
 UHF_API extern unsigned char IcCmd;              /**< command code of the current exchange */
@@ -116,6 +132,12 @@ UHF_API extern int IcBaudRate;                   /**< the baud argument of the s
                                                       the argument itself, also where the line was set to
                                                       9600 for a rate it does not take */
 
+/** @} */
+
+/** \defgroup designed_exchange Exchange
+ *  \ingroup designed
+ *  One request and its reply, from the exchange state.
+ *  @{ */
 /* ---- Exchange ---- */
 /**
  * Runs one exchange on the active transport (USB when USB_Flag is set, else serial).
@@ -128,6 +150,12 @@ UHF_API extern int IcBaudRate;                   /**< the baud argument of the s
  */
 UHF_API int PcSendOrder(void);
 
+/** @} */
+
+/** \defgroup designed_serial Serial transport
+ *  \ingroup designed
+ *  Opening and driving a serial line (or a network serial server).
+ *  @{ */
 /* ---- Serial transport ---- */
 /**
  * Opens /dev/ttyS\<port\> raw at 8N1 and makes it the serial port in use.
@@ -234,6 +262,12 @@ UHF_API int RS232_PcSendOrder(void);
  */
 UHF_API int RS232_UnLinkCom(void);
 
+/** @} */
+
+/** \defgroup designed_usb USB transport
+ *  \ingroup designed
+ *  Opening and driving the USB reader (03EB:6125).
+ *  @{ */
 /* ---- USB transport ---- */
 /**
  * Finds the first reader (03EB:6125) in libusb's device list, opens it, selects configuration 1
@@ -296,6 +330,12 @@ UHF_API int USB_PcSendOrder(void);
  */
 UHF_API int USB_UnLinkCom(void);
 
+/** @} */
+
+/** \defgroup designed_link Link management
+ *  \ingroup designed
+ *  LinkCom and its kin: one reader per process through the global state.
+ *  @{ */
 /* ---- Link management ---- */
 /**
  * Links to a reader: up to three attempts of LinkCom_A.
@@ -368,6 +408,12 @@ UHF_API int Link_Reader(int addr);
  */
 UHF_API int UnLinkCom(void);
 
+/** @} */
+
+/** \defgroup designed_admin Reader administration
+ *  \ingroup designed
+ *  Commands that act on the reader itself.
+ *  @{ */
 /* ---- Reader administration ---- */
 /**
  * Restores the reader to its factory settings. Command 0x01.
@@ -616,6 +662,12 @@ UHF_API int Set_Menjin_Param(int addr, unsigned char *param);
  */
 UHF_API int Get_Menjin_Param(int addr, unsigned char *param);
 
+/** @} */
+
+/** \defgroup designed_epc EPC tags
+ *  \ingroup designed
+ *  EPC tag commands (status result).
+ *  @{ */
 /* ---- EPC tags (status result) ---- */
 /**
  * EPC: Reads the select parameters. The block comes back in the select block form, so it can be
@@ -838,6 +890,12 @@ UHF_API int EPC_Edit_TAG_Pwd(int addr, unsigned char *old_pwd, unsigned char *ne
  */
 UHF_API int EPC_TAG_Cust_Command(int addr, unsigned char *block, unsigned char *reply);
 
+/** @} */
+
+/** \defgroup designed_gb GB tags
+ *  \ingroup designed
+ *  GB tag commands (status result).
+ *  @{ */
 /* ---- GB tags (status result) ---- */
 /**
  * GB: Reads the select parameters. The block comes back in the select block form, so it can be
@@ -1180,6 +1238,12 @@ UHF_API int GB_Sec_Comm(int addr);
  */
 UHF_API int GB_TAG_Cust_Command(int addr, unsigned char *block, unsigned char *reply);
 
+/** @} */
+
+/** \defgroup designed_gjb GJB tags
+ *  \ingroup designed
+ *  GJB tag commands (status result).
+ *  @{ */
 /* ---- GJB tags (status result) ---- */
 /**
  * GJB: Reads the select parameters. The block comes back in the select block form, so it can be
@@ -1415,6 +1479,12 @@ UHF_API int GJB_Get_SecPara(int addr, unsigned char *reply);
  */
 UHF_API int GJB_TAG_Cust_Command(int addr, unsigned char *block, unsigned char *reply);
 
+/** @} */
+
+/** \defgroup designed_fd FD extensions
+ *  \ingroup designed
+ *  FD extensions of GB and GJB tags (status result).
+ *  @{ */
 /* ---- FD extensions (status result) ---- */
 /**
  * GB FD: Opens the custom area with its password. Command 0xA0.
@@ -1591,6 +1661,12 @@ UHF_API int GJB_FD_Cust_Lock_Blck(int addr, unsigned char *block);
  */
 UHF_API int GJB_FD_Cust_Lock_Info(int addr, unsigned char *reply);
 
+/** @} */
+
+/** \defgroup designed_psam PSAM
+ *  \ingroup designed
+ *  PSAM pass-through (status result; counted copy of the reply).
+ *  @{ */
 /* ---- PSAM (status result; counted copy of the reply) ---- */
 /**
  * PSAM: Powers the PSAM on. Command 0xF0.
@@ -1655,6 +1731,12 @@ UHF_API int PSAM_Command(int addr, unsigned char *block, unsigned char *reply);
  */
 UHF_API int PSAM_FD_Issue(int addr, unsigned char *block, unsigned char *reply);
 
+/** @} */
+
+/** \defgroup designed_fm151m FM151M
+ *  \ingroup designed
+ *  The FM151M security chip (status result).
+ *  @{ */
 /* ---- FM151M (status result) ---- */
 /**
  * FM151M: Reads the FM151M's ID. Command 0xD0.
@@ -1717,6 +1799,8 @@ UHF_API int FM151M_Hash(int addr, unsigned char *block, unsigned char *reply);
  *        status byte (0: done); the copy happens whatever the status byte says.
  */
 UHF_API int FM151M_Cipher(int addr, unsigned char *block, unsigned char *reply);
+
+/** @} */
 
 /* ---- Link handles: the link API, its errors, the catalogue and the command twins ---- */
 #include "uhfreader_link.h"

@@ -1,71 +1,122 @@
+#include <nlohmann/json.hpp>
+
 #include "uhfctl/output.hpp"
+
+#include <time.h>
 
 #include <cstdio>
 
+#include "uhfctl/options.hpp"
 #include "uhfctl/text.hpp"
+#include "uhfreader.h"
 
 namespace uhfctl {
 
-std::string exchange_words(int code, int detail) {
-    std::string what;
-    if (code == 1) what = "the request could not be sent over USB (or no USB reader is open)";
-    else if (code >= 225 && code <= 233) what = "the request could not be sent on the serial line";
-    else if (code == 234) what = "no reply from reader";
-    else if (code == 235 && detail == 108) what = "no reply from reader";
-    else if (code == 235) what = "the reply did not start with a frame";
-    else if (code == 236) what = "the reply stopped after its first byte";
-    else if (code == 237) what = "the reply's start pair or command echo was wrong";
-    else if (code == 238) what = "the reply stopped before its address";
-    else if (code == 239) what = "the reply stopped before its command code";
-    else if (code == 240) what = "the reply stopped before its status byte";
-    else if (code == 241 && detail == 114) what = "the reply stopped inside its data";
-    else if (code == 241) what = "the reply's length was missing or too long";
-    else if (code == 242) what = "the reply stopped before its checksum";
-    else if (code == 243) what = "the reply's checksum was wrong";
-    else if (code == 244 || code == 246) what = "the reply's end pair was missing";
-    else if (code == 245 || code == 247) what = "the reply's end pair was wrong";
-    else if (code == 248) what = "the request is longer than one frame carries (nothing sent)";
-    else if (code == 253) what = "the reply came from another reader address";
-    else if (code == 254) what = "the reply answered another command";
-    else what = "the exchange failed";
-    return what + " (exchange " + std::to_string(code) + ", detail " + std::to_string(detail) + ")";
+namespace {
+
+unsigned long long monotonic_us() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<unsigned long long>(ts.tv_sec) * 1000000ULL + static_cast<unsigned long long>(ts.tv_nsec) / 1000;
 }
 
-void Json::key(std::string_view k) {
-    if (!body_.empty()) body_ += ",";
-    body_ += json_string(k) + ":";
+const char* direction_word(int direction) {
+    switch (direction) {
+        case UHF_TRACE_SENT: return "sent";
+        case UHF_TRACE_RECEIVED: return "received";
+        default: return "discarded";
+    }
 }
 
-Json& Json::str(std::string_view k, std::string_view v) {
-    key(k);
-    body_ += json_string(v);
-    return *this;
+const char* direction_mark(int direction) {
+    switch (direction) {
+        case UHF_TRACE_SENT: return ">";
+        case UHF_TRACE_RECEIVED: return "<";
+        default: return "~";
+    }
 }
 
-Json& Json::num(std::string_view k, long long v) {
-    key(k);
-    body_ += std::to_string(v);
-    return *this;
+}  // namespace
+
+Output::Output(bool json) : json_(json), start_us_(monotonic_us()) {}
+
+Output::Output(bool json, Held) : json_(json), held_(true), start_us_(monotonic_us()) {}
+
+void Output::write(bool to_stdout, const std::string& text) {
+    std::lock_guard lock(mu_);
+    if (held_) {
+        (to_stdout ? held_out_ : held_err_) += text;
+        return;
+    }
+    std::FILE* f = to_stdout ? stdout : stderr;
+    std::fputs(text.c_str(), f);
+    std::fflush(f);
 }
 
-Json& Json::real(std::string_view k, double v) {
-    key(k);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", v);
-    body_ += buf;
-    return *this;
+void Output::flush_into(Output& parent) {
+    std::lock_guard lock(mu_);
+    if (!held_err_.empty()) parent.write(false, held_err_);
+    if (!held_out_.empty()) parent.write(true, held_out_);
+    held_err_.clear();
+    held_out_.clear();
 }
 
-Json& Json::boolean(std::string_view k, bool v) {
-    key(k);
-    body_ += v ? "true" : "false";
-    return *this;
+void Output::emit(const Json& object) { write(true, object.dump() + "\n"); }
+
+void Output::print(const std::string& text) { write(true, text); }
+
+void Output::note(const std::string& line) { write(false, line + "\n"); }
+
+int Output::failure(const std::string& device, const std::string& what, int code, int detail) {
+    const std::string words = uhf_strerror(code, detail);
+    const int status = exit_status_for(code);
+    if (json_) {
+        Json j{{"command", what}, {"device", device}, {"ok", false}, {"code", code}};
+        if (code > 0 && detail >= 0) j["detail"] = detail;
+        j["error"] = words;
+        emit(j);
+        return status;
+    }
+    std::string line = "uhfctl: ";
+    if (!device.empty()) line += device + ": ";
+    if (!what.empty()) line += what + ": ";
+    line += words;
+    if (code > 0)
+        line += " (exchange " + std::to_string(code) + (detail >= 0 ? ", detail " + std::to_string(detail) : "") + ")";
+    note(line);
+    return status;
 }
 
-Json& Json::raw(std::string_view k, std::string_view json) {
-    key(k);
-    body_ += json;
-    return *this;
+int Output::failure(const std::string& message, int exit_status) {
+    if (json_) emit(Json{{"ok", false}, {"error", message}});
+    else note("uhfctl: " + message);
+    return exit_status;
+}
+
+void Output::trace(const std::string& device, int direction, std::span<const std::uint8_t> bytes,
+                   unsigned long long t_us) {
+    const double t = seconds_since_start(t_us);
+    if (json_) {
+        const Json j{{"trace", direction_word(direction)}, {"device", device}, {"t", t}, {"t_us", t_us},
+                     {"bytes", hex(bytes, "")}};
+        note(j.dump());
+        return;
+    }
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "+%.6f", t);
+    note(std::string("trace ") + stamp + " " + device + " " + direction_mark(direction) + " " + hex(bytes));
+}
+
+double Output::seconds_since_start(unsigned long long t_us) const {
+    return t_us >= start_us_ ? static_cast<double>(t_us - start_us_) / 1e6 : 0.0;
+}
+
+int exit_status_for(int code) { return code == UHF_ERR_BAD_DEVICE ? kExitUsage : kExitFailure; }
+
+std::string status_text(int status) {
+    char b[32];
+    std::snprintf(b, sizeof b, "status %d (0x%02X)", status, status & 0xFF);
+    return b;
 }
 
 }  // namespace uhfctl

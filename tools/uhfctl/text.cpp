@@ -68,22 +68,10 @@ std::string hex(std::span<const std::uint8_t> bytes, std::string_view sep) {
     return out;
 }
 
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
+std::string printable(std::span<const std::uint8_t> b) {
+    std::string s;
+    for (auto c : b) s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
+    return s;
 }
 
 }  // namespace uhfctl

@@ -20,7 +20,7 @@ std::optional<std::vector<std::uint8_t>> parse_hex(std::string_view text);
 // "0A 1B 2C"; `sep` empty gives "0A1B2C".
 std::string hex(std::span<const std::uint8_t> bytes, std::string_view sep = " ");
 
-// A JSON string literal, quotes included.
-std::string json_string(std::string_view text);
+// The bytes as ASCII, '.' for anything unprintable.
+std::string printable(std::span<const std::uint8_t> bytes);
 
 }  // namespace uhfctl

@@ -1,0 +1,130 @@
+// scan through the library's device listing. uhfctl reads UHFCTL_TEST_ROOT (a test seam, not
+// for users): device listing then looks under ROOT/dev, ROOT/sys/class/tty and
+// ROOT/dev/serial/by-id instead of the machine's own, and lists no USB readers unless
+// UHFCTL_TEST_USB=1. Here the tree holds simulated readers on pseudo-terminals under the names a
+// kernel gives a CDC ACM reader and a USB-serial adapter.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+
+#include "readers.hpp"
+
+namespace {
+
+using namespace tooltest;
+using namespace std::chrono_literals;
+
+class ScanTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/uhfctl-scan-XXXXXX";
+        root_ = mkdtemp(tmpl);
+        for (const char* d : {"/dev", "/dev/serial", "/dev/serial/by-id", "/sys", "/sys/class", "/sys/class/tty",
+                              "/sys/devices", "/sys/drivers"})
+            mkdir((root_ + d).c_str(), 0755);
+    }
+    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+
+    // A node as the kernel shows it: /dev/NAME (linking to the pseudo-terminal), its sysfs entry
+    // and driver, and for a USB device the USB attributes above it.
+    void node(const std::string& name, const std::string& target, const std::string& driver, bool usb = false) {
+        ASSERT_EQ(symlink(target.c_str(), (root_ + "/dev/" + name).c_str()), 0);
+        const std::string entry = root_ + "/sys/class/tty/" + name;
+        mkdir(entry.c_str(), 0755);
+        std::string device = root_ + "/sys/devices/" + name;
+        if (usb) {
+            const std::string dev = root_ + "/sys/devices/1-2";
+            mkdir(dev.c_str(), 0755);
+            for (auto [file, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "Acme"},
+                                      {"product", "Reader Cable"}, {"serial", "A50285BI"}, {"busnum", "1"},
+                                      {"devnum", "7"}})
+                std::ofstream(dev + "/" + file) << text << "\n";
+            device = dev + "/1-2:1.0";
+        }
+        mkdir(device.c_str(), 0755);
+        mkdir((root_ + "/sys/drivers/" + driver).c_str(), 0755);
+        ASSERT_EQ(symlink((root_ + "/sys/drivers/" + driver).c_str(), (device + "/driver").c_str()), 0);
+        ASSERT_EQ(symlink(device.c_str(), (entry + "/device").c_str()), 0);
+    }
+    void by_id(const std::string& name, const std::string& node) {
+        ASSERT_EQ(symlink(("../../" + node).c_str(), (root_ + "/dev/serial/by-id/" + name).c_str()), 0);
+    }
+    Outcome scan(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), "scan");
+        return run(ctl(args), 30s, {"UHFCTL_TEST_ROOT=" + root_});
+    }
+
+    std::string root_;
+};
+
+TEST_F(ScanTree, FindsReadersByTheirNodesByIdNamesAndAdapters) {
+    ModelReader<uhfsim::PtyReader> acm(uhfsim::ModelOptions{0x05, 8, 1});
+    ModelReader<uhfsim::PtyReader> adapter;
+    uhfsim::PtyReader silent;
+    silent.set_handler([](const uhfsim::Request&) { return uhfsim::Action::silent(); });
+    node("ttyACM0", acm.device(), "cdc_acm");
+    node("ttyUSB0", adapter.device(), "ftdi_sio", true);
+    node("ttyUSB1", silent.path(), "ftdi_sio");
+    by_id("usb-Acme_Reader_Cable_A50285BI-if00-port0", "ttyUSB0");
+
+    const auto r = scan({"--json"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    const auto j = parse_json_object(lines(r.out).at(0));
+    ASSERT_TRUE(j) << r.out;
+    EXPECT_EQ(j->at("readers"), "2");
+    const std::string& c = j->at("candidates");
+    const auto entry = [&](const std::string& name) {
+        const auto at = c.find("\"device\":\"" + root_ + "/dev/" + name + "\"");
+        return at == std::string::npos ? std::string() : c.substr(at, c.find('}', at) - at);
+    };
+    EXPECT_NE(entry("ttyACM0").find("\"found\":true"), std::string::npos) << c;
+    EXPECT_NE(entry("ttyACM0").find("\"addr\":5"), std::string::npos) << "the address the reader reports: " << c;
+    EXPECT_NE(entry("ttyACM0").find("\"driver\":\"cdc_acm\""), std::string::npos) << c;
+    EXPECT_NE(entry("ttyUSB0").find("\"found\":true"), std::string::npos) << c;
+    EXPECT_NE(entry("ttyUSB0").find("usb-Acme_Reader_Cable_A50285BI-if00-port0"), std::string::npos) << c;
+    EXPECT_NE(entry("ttyUSB0").find("\"usb_id\":\"0403:6001\""), std::string::npos) << c;
+    EXPECT_NE(entry("ttyUSB1").find("\"found\":false"), std::string::npos) << c;
+    // Every rate of the silent node was tried; the others answered at the first.
+    EXPECT_EQ(silent.requests().size(), 5u);
+    EXPECT_EQ(acm.endpoint.requests().front().addr, 0xFF) << "any reader, whatever its address";
+
+    const auto text = scan();
+    EXPECT_NE(text.out.find("reader 0x05 on " + root_ + "/dev/ttyACM0 at 115200 baud (cdc_acm)"), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("by-id " + root_ + "/dev/serial/by-id/usb-Acme"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("no reader on " + root_ + "/dev/ttyUSB1"), std::string::npos) << text.out;
+}
+
+TEST_F(ScanTree, NothingAnsweringIsExitOne) {
+    uhfsim::PtyReader silent;
+    silent.set_handler([](const uhfsim::Request&) { return uhfsim::Action::silent(); });
+    node("ttyACM0", silent.path(), "cdc_acm");
+    const auto r = scan();
+    EXPECT_EQ(r.exit, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("0 reader(s) found among 1 candidate(s)"), std::string::npos) << r.out;
+}
+
+TEST_F(ScanTree, NoCandidatesIsExitOne) {
+    const auto r = scan();
+    EXPECT_EQ(r.exit, 1) << r.out << r.err;
+}
+
+// Four silent nodes at five rates, 200 ms each: 4 s one after another, 1 s side by side.
+TEST_F(ScanTree, DevicesAreProbedSideBySide) {
+    std::vector<std::unique_ptr<uhfsim::PtyReader>> silent;
+    for (int i = 0; i < 4; ++i) {
+        silent.push_back(std::make_unique<uhfsim::PtyReader>());
+        silent.back()->set_handler([](const uhfsim::Request&) { return uhfsim::Action::silent(); });
+        node("ttyACM" + std::to_string(i), silent.back()->path(), "cdc_acm");
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto r = scan({"--timeout", "200"});
+    EXPECT_EQ(r.exit, 1) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 3500ms);
+    for (const auto& s : silent) EXPECT_EQ(s->requests().size(), 5u);
+}
+
+}  // namespace
