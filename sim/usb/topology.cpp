@@ -152,7 +152,8 @@ std::string Topology::parent_of(const PortPath& parsed) {
     // Each hub on the way is named by the path up to it: "1-3" for "1-3.1".
     std::string name = std::to_string(parsed.bus) + "-";
     for (std::size_t d = 0; d + 1 < parsed.ports.size(); ++d) {
-        name += (d == 0 ? "" : ".") + std::to_string(parsed.ports[d]);
+        if (d != 0) name += '.';
+        name += std::to_string(parsed.ports[d]);
         auto it = hubs_.find(name);
         parent = it != hubs_.end() ? it->second : add_hub(name, parent, parsed.bus);
     }
