@@ -12,7 +12,6 @@ constexpr std::size_t kReplyCapacity = 2048;
 constexpr std::size_t kMaxReadWords = 127;  // a counted reply holds at most 255 bytes after its count
 constexpr std::size_t kChannelPages = 4;
 constexpr std::uint8_t kMaxPowerDbm = 30;
-constexpr std::uint8_t kAntennas = ReaderModel::kAntennas;
 
 // The family and operation of a tag command code.
 struct TagCode {
