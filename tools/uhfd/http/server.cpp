@@ -8,6 +8,8 @@
 #include <civetweb.h>
 
 #include <cctype>
+#include <charconv>
+#include <filesystem>
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -69,6 +71,29 @@ void poke(const std::string& host, int port) {
 
 std::once_flag g_library;
 
+// A client that stops reading is found out when a write to it times out, which only happens once
+// the kernel's send buffer is full; left to autotuning that buffer grows to megabytes, and a
+// stalled stream would keep its place for minutes. Accepted sockets inherit the listener's size,
+// and civetweb does not hand out its sockets, so the listener is found among our descriptors.
+constexpr int kSendBuffer = 64 * 1024;
+
+void limit_send_buffer(int port) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", std::filesystem::directory_options::skip_permission_denied)) {
+        int fd = -1;
+        const std::string name = entry.path().filename().string();
+        const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), fd);
+        if (ec != std::errc()) continue;
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        int listening = 0;
+        socklen_t optlen = sizeof listening;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET ||
+            ntohs(a.sin_port) != port || ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &optlen) != 0 || !listening)
+            continue;
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+    }
+}
+
 }  // namespace
 
 std::string Request::header(std::string_view name) const {
@@ -125,6 +150,7 @@ Server::Server(Options options, Handler handler) : options_(std::move(options)),
     mg_set_request_handler(ctx_, "/", &Server::on_request, this);
     mg_server_port ports[1] = {};
     port_ = mg_get_server_ports(ctx_, 1, ports) > 0 ? ports[0].port : options_.port;
+    limit_send_buffer(port_);
 }
 
 Server::~Server() { stop(); }
