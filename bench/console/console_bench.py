@@ -12,7 +12,6 @@
 import argparse
 import os
 import random
-import socket
 import statistics
 import sys
 import tempfile

@@ -56,7 +56,8 @@ Reply Api::handle(const Request& req) {
     const std::vector<std::string> p = segments(req.path);
     if (p.empty() || (p[0] != "api" && p[0] != "metrics")) return asset(req);
     const bool get = req.method == "GET";
-    if (p.size() == 1 && p[0] == "metrics") {
+    if (p[0] == "metrics") {
+        if (p.size() != 1) return Reply::error(404, "nothing at " + req.path);
         if (!get) return method_not_allowed("GET");
         const auto gw = gateway_.lease();
         if (!gw) return unavailable();

@@ -4,6 +4,7 @@
 // to a client.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <shared_mutex>
 
@@ -28,16 +29,20 @@ public:
     explicit GatewayRef(Gateway& gw) : gw_(&gw) {}
 
     Lease lease() const {
+        // Checked first: the lock favours readers, and a busy console must not keep detach() waiting.
+        if (detaching_) return Lease({}, nullptr);
         std::shared_lock lock(mu_);
         Gateway* gw = gw_;
         return Lease(std::move(lock), gw);
     }
     void detach() {
+        detaching_ = true;
         std::unique_lock lock(mu_);
         gw_ = nullptr;
     }
 
 private:
+    std::atomic<bool> detaching_{false};
     mutable std::shared_mutex mu_;
     Gateway* gw_;
 };

@@ -38,6 +38,10 @@ bool same_name(std::string_view a, std::string_view b) {
     return true;
 }
 
+// civetweb (as Debian builds it) formats the Date header with gmtime(), whose result is shared by
+// every thread; one at a time, so two responses never mix their dates.
+std::mutex g_date_mu;
+
 void send_headers(mg_connection* conn, const Reply& r, bool stream) {
     mg_response_header_start(conn, r.status);
     for (const auto& h : kSecurityHeaders) mg_response_header_add(conn, h[0], h[1], -1);
@@ -53,6 +57,7 @@ void send_headers(mg_connection* conn, const Reply& r, bool stream) {
         mg_response_header_add(conn, "Content-Type", r.content_type.c_str(), -1);
         mg_response_header_add(conn, "Content-Length", std::to_string(r.body.size()).c_str(), -1);
     }
+    std::lock_guard lock(g_date_mu);
     mg_response_header_send(conn);
 }
 
