@@ -208,6 +208,10 @@ Config parse_config(std::string_view text, const std::string& source_name) {
             Section s(*t, "commands", problems);
             parse_commands(s, c);
         }
+        if (const toml::table* t = top.table("http")) {
+            Section s(*t, "http", problems);
+            parse_http(s, c.http);
+        }
         std::map<std::string, inventory::Layout> layouts;
         if (const toml::table* t = top.table("layouts")) {
             Section s(*t, "layouts", problems);

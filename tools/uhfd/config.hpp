@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "http/http_config.hpp"
 #include "inventory/family.hpp"
 #include "inventory/layout.hpp"
 #include "log.hpp"
@@ -59,6 +60,7 @@ struct Config {
     std::chrono::milliseconds reconnect_max{30000};
     std::set<std::string> allowed_commands;
     std::vector<ReaderConfig> readers;
+    HttpConfig http;
 };
 
 // Every problem found, each "FILE:LINE: key: what is wrong".

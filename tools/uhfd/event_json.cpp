@@ -32,6 +32,8 @@ namespace {
 
 nlohmann::ordered_json optional_int(const std::optional<int>& v) { return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr); }
 
+}  // namespace
+
 nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest) {
     nlohmann::ordered_json j{{"id", hex(t.id)},
                      {"family", inventory::name(t.family)},
@@ -43,6 +45,8 @@ nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest) 
     if (with_latest) j["rssi"] = optional_int(t.rssi);
     return j;
 }
+
+namespace {
 
 nlohmann::ordered_json head(const EventSource& src, std::uint64_t seq, const char* type, const inventory::Stamp& time) {
     return {{"type", type}, {"gateway", src.gateway}, {"reader", src.reader}, {"seq", seq}, {"time", iso8601(time.wall)}};

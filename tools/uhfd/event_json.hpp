@@ -22,6 +22,9 @@ struct EventSource {
     std::string reader;
 };
 
+// A tag as events show it; `with_latest` adds the latest read's rssi.
+nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest);
+
 // nullopt-free: every event kind has a body. The status events are not sequenced.
 nlohmann::ordered_json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event);
 

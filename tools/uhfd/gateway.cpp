@@ -186,6 +186,11 @@ std::vector<std::string> Gateway::reader_names() const {
     return out;
 }
 
+std::set<std::string> Gateway::allowed_commands() const {
+    std::lock_guard lock(mu_);
+    return allowed_;
+}
+
 std::shared_ptr<ReaderWorker> Gateway::reader(const std::string& name) const {
     std::lock_guard lock(mu_);
     auto it = readers_.find(name);

@@ -41,7 +41,10 @@ public:
     // the deadline (the process should then exit without waiting for it).
     bool stop(std::chrono::milliseconds within);
 
+    const std::string& id() const { return config_.gateway_id; }  // never changed by a reload
     std::vector<std::string> reader_names() const;
+    // The commands requests may run, as last loaded ([commands]; reloads change it).
+    std::set<std::string> allowed_commands() const;
     std::shared_ptr<ReaderWorker> reader(const std::string& name) const;
     // The retained gateway status; offline with its reason ("stopped", or the will's "connection lost").
     nlohmann::ordered_json gateway_status(bool online, const char* reason = "") const;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <variant>
 #include <vector>
@@ -26,7 +27,10 @@ struct ReaderCounters {
     std::uint64_t undecoded_pages = 0;
     std::uint64_t reconnects = 0;  // successful ones
     std::uint64_t commands = 0;
+    std::uint64_t pages = 0;  // `pages` events
     double last_round_ms = 0;
+    std::map<int, std::uint64_t> reads_by_antenna;  // reads whose layout names no antenna are not here
+    std::map<int, std::uint64_t> failures_by_code;  // failed rounds, link openings and commands, by result
 };
 
 struct ReaderSnapshot {

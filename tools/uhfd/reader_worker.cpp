@@ -87,6 +87,22 @@ void ReaderWorker::sync_trace(uhf_link* link) {
 }
 
 void ReaderWorker::submit(PreparedCall call, Done done) {
+    auto prepared = std::make_shared<PreparedCall>(std::move(call));
+    auto reply = std::make_shared<Done>(std::move(done));
+    submit_task(
+        [this, prepared, reply](uhf_link* link, int addr) {
+            CommandResult r = execute(link, addr, *prepared);
+            if (r.outcome == inventory::Outcome::exchange || r.outcome == inventory::Outcome::link) count_failure(r.rc);
+            (*reply)(std::move(r));
+        },
+        [reply](const std::string& why) {
+            CommandResult r;
+            r.refusal = why;
+            (*reply)(std::move(r));
+        });
+}
+
+void ReaderWorker::submit_task(Task task, Refused refused) {
     std::string refusal;
     {
         std::lock_guard lock(wake_mu_);
@@ -96,15 +112,18 @@ void ReaderWorker::submit(PreparedCall call, Done done) {
             const ReaderSnapshot s = snapshot(false);
             if (s.state != LinkState::online) refusal = "the reader is " + std::string(state_name(s.state)) + (s.reason.empty() ? "" : ": " + s.reason);
         }
-        if (refusal.empty()) commands_.push_back({std::move(call), std::move(done)});
+        if (refusal.empty()) commands_.push_back({std::move(task), std::move(refused)});
     }
     if (!refusal.empty()) {
-        CommandResult r;
-        r.refusal = refusal;
-        done(std::move(r));
+        refused(refusal);
         return;
     }
     wake_.notify_all();
+}
+
+void ReaderWorker::count_failure(int code) {
+    std::lock_guard lock(state_mu_);
+    ++state_.counters.failures_by_code[code];
 }
 
 void ReaderWorker::emit(const ReaderEvent& e) {
@@ -142,15 +161,15 @@ void ReaderWorker::run_commands(uhf_link* link, bool refuse_all, const std::stri
             p = std::move(commands_.front());
             commands_.pop_front();
         }
-        CommandResult r;
         if (refuse_all) {
-            r.refusal = why;
-        } else {
-            r = execute(link, config_.address, p.call);
+            p.refuse(why);
+            continue;
+        }
+        {
             std::lock_guard lock(state_mu_);
             ++state_.counters.commands;
         }
-        p.done(std::move(r));
+        p.run(link, config_.address);
     }
 }
 
@@ -160,6 +179,7 @@ bool ReaderWorker::link_up(uhf_link*& link, bool& ever_online) {
     opts.reply_timeout_ms = static_cast<int>(config_.reply_timeout.count());
     const int rc = link ? uhf_reconnect(link) : uhf_open_with(&link, config_.device.c_str(), config_.address, &opts);
     if (rc != 0) {
+        count_failure(rc);
         set_state(LinkState::offline, uhf_strerror(rc, 0));
         return false;
     }
@@ -213,12 +233,22 @@ void ReaderWorker::run() {
         // Only a whole round can say a tag is gone.
         if (!round.failed()) tracker_.expire(now, events);
         std::uint64_t reads = 0;
-        for (const auto& r : round.reads) reads += static_cast<std::uint64_t>(std::max(r.tag.reads, 0));
+        std::map<int, std::uint64_t> by_antenna;
+        for (const auto& r : round.reads) {
+            const auto n = static_cast<std::uint64_t>(std::max(r.tag.reads, 0));
+            reads += n;
+            if (r.tag.antenna) by_antenna[*r.tag.antenna] += n;
+        }
         {
             std::lock_guard lock(state_mu_);
             ReaderCounters& c = state_.counters;
             ++c.rounds;
-            if (round.failed()) ++c.failed_rounds;
+            if (round.failed()) {
+                ++c.failed_rounds;
+                ++c.failures_by_code[round.failure];
+            }
+            for (const auto& [antenna, n] : by_antenna) c.reads_by_antenna[antenna] += n;
+            if (!round.pages.empty()) ++c.pages;
             c.exchanges += static_cast<std::uint64_t>(round.exchanges);
             c.reads += reads;
             c.undecoded_pages += config_.layout.raw ? 0 : round.pages.size();

@@ -36,6 +36,9 @@ public:
     using Subscriber = std::function<void(const ReaderEvent&)>;
     using FrameSubscriber = std::function<void(int direction, std::span<const std::uint8_t> bytes, unsigned long long t_us)>;
     using Done = std::function<void(CommandResult)>;
+    // A job on the reader's link between rounds; `addr` is the reader's address.
+    using Task = std::function<void(uhf_link* link, int addr)>;
+    using Refused = std::function<void(const std::string& why)>;
 
     // A reader that fails this many rounds in a row (no reply, bad replies) is taken offline and
     // linked again; a link failure (device gone) takes it offline at once.
@@ -66,11 +69,14 @@ public:
     // Runs the call between two rounds; `done` gets the result on the reader's thread. A reader
     // that is offline, stopping or has too many commands waiting refuses at once.
     void submit(PreparedCall call, Done done);
+    // The same for work of several exchanges that must not have a round between them (a
+    // read-modify-write of the settings). Exactly one of `task` and `refused` is called.
+    void submit_task(Task task, Refused refused);
 
 private:
     struct Pending {
-        PreparedCall call;
-        Done done;
+        Task run;
+        Refused refuse;
     };
 
     void run();
@@ -78,6 +84,7 @@ private:
     void run_commands(uhf_link* link, bool refuse_all, const std::string& why);
     void emit(const ReaderEvent& e);
     void set_state(LinkState s, const std::string& reason);
+    void count_failure(int code);
     void sleep_until(std::chrono::steady_clock::time_point t);
     void sync_trace(uhf_link* link);
     static void on_frame(void* user, int direction, const unsigned char* bytes, int len, unsigned long long t_us);

@@ -9,6 +9,7 @@
 
 #include "config.hpp"
 #include "gateway.hpp"
+#include "http/console.hpp"
 #include "log.hpp"
 
 namespace uhfd {
@@ -64,6 +65,17 @@ int run_service(const std::string& path) {
     }
     log::info("uhfd " + config.gateway_id + ": " + std::to_string(config.readers.size()) + " reader(s), broker " +
               config.broker.uri + ", queue " + config.queue_dir);
+    std::unique_ptr<http::Console> console;
+    if (config.http.enabled) {
+        try {
+            console = std::make_unique<http::Console>(*gateway, config);
+        } catch (const std::exception& e) {
+            log::error(std::string("cannot start: ") + e.what());
+            gateway->stop(kStopWithin);
+            return 1;
+        }
+        log::info("console on http://" + config.http.host + ":" + std::to_string(console->port()) + "/");
+    }
 
     for (;;) {
         const timespec second{1, 0};
@@ -77,6 +89,7 @@ int run_service(const std::string& path) {
             try {
                 const Config fresh = load_config(path);
                 log::set_level(fresh.log_level);
+                if (!(fresh.http == config.http)) log::warning("reload: [http] settings take effect at the next start");
                 gateway->reload(fresh);
             } catch (const ConfigError& e) {
                 log::error("reload refused; the running configuration stays:");
@@ -86,7 +99,11 @@ int run_service(const std::string& path) {
         }
         gateway->tick();
     }
-    if (!gateway->stop(kStopWithin)) {
+    if (console) console->begin_stop();
+    const bool stopped = gateway->stop(kStopWithin);
+    if (console) console->finish_stop();
+    console.reset();
+    if (!stopped) {
         // A reader still inside an exchange cannot be interrupted; the queue is saved, and the
         // kernel closes its device as the process ends.
         log::warning("stopped with a reader still busy");

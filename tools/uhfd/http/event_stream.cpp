@@ -1,0 +1,64 @@
+#include "http/event_stream.hpp"
+
+namespace uhfd::http {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Proves the connection is still there (a write to a gone client fails) and keeps proxies from
+// timing out an idle stream.
+constexpr auto kKeepAlive = 15s;
+
+struct Leave {
+    Hub& hub;
+    const std::shared_ptr<Mailbox>& m;
+    ~Leave() { hub.leave(m); }
+};
+
+}  // namespace
+
+std::string hello_message(Hub& hub, const Gateway& gw, const std::string& reader, bool trace) {
+    Json tags = nullptr;
+    if (!reader.empty())
+        if (const auto w = gw.reader(reader)) tags = tags_view(reader, w->snapshot(true));
+    return Hub::message("hello", {{"gateway", hub.gateway_json(gw)},
+                                  {"readers", readers_view(gw, hub.rates())},
+                                  {"reader", reader},
+                                  {"trace", trace},
+                                  {"tags", std::move(tags)}});
+}
+
+void run_event_stream(Hub& hub, GatewayRef& gateway, const std::shared_ptr<Mailbox>& m, StreamWriter& out) {
+    const Leave leave{hub, m};
+    if (!out.write("retry: 2000\n\n")) return;
+    bool picture = true;
+    for (;;) {
+        std::deque<std::shared_ptr<const std::string>> items;
+        {
+            std::unique_lock lock(m->mu);
+            if (!picture) m->cv.wait_for(lock, kKeepAlive, [&] { return m->closed || m->resync || !m->items.empty(); });
+            if (m->closed) return;
+            if (m->resync) {
+                picture = true;
+                m->resync = false;
+            }
+            items.swap(m->items);
+            m->bytes = 0;
+        }
+        // The picture is taken after the queued events happened, so replaying them on top of it
+        // changes nothing that is not already so (an arrival of a tag present, a departure of one gone).
+        std::string text;
+        if (picture) {
+            const auto gw = gateway.lease();
+            if (!gw) return;
+            text = hello_message(hub, *gw, m->reader, m->trace);
+            picture = false;
+        }
+        for (const auto& i : items) text += *i;
+        if (text.empty()) text = ": keep-alive\n\n";
+        if (!out.write(text)) return;
+    }
+}
+
+}  // namespace uhfd::http
