@@ -59,6 +59,13 @@ class Console(unittest.TestCase):
         rows = self.find('#tags tbody tr[data-id="%s"]' % tag_id)
         return rows[0] if rows else None
 
+    def row_cells(self, tag_id):
+        """The texts of a tag's row, read in one step: the table is redrawn as the field changes,
+        so a row's elements may be replaced between two reads."""
+        return self.driver.execute_script(
+            "const r = document.querySelector('#tags tbody tr[data-id=\"' + arguments[0] + '\"]');"
+            "return r ? Array.from(r.cells, c => c.innerText) : null;", tag_id)
+
     def wait(self, pred, within, what):
         value = eventually(pred, within, 0.02)
         self.assertTrue(value, what)
@@ -105,10 +112,10 @@ class Console(unittest.TestCase):
         tag = "E2801160600002054CC2096F"
         added = time.monotonic()
         self.assertEqual(self.field("add epc %s rssi=-48 ant=2" % tag), "ok " + tag)
+        self.addCleanup(self.field, "remove " + tag)  # the later tests count the field's six tags
         self.wait(lambda: self.row(tag), ROUND_MS / 1000 + 1.0, "the tag's row within one round and a second")
         print("row visible %.0f ms after the tag entered the field" % ((time.monotonic() - added) * 1000), file=sys.stderr)
-        cells = [td.text for td in self.row(tag).find_elements(By.TAG_NAME, "td")]
-        self.assertEqual(cells[1:3], ["EPC", "2"])
+        self.assertEqual(self.row_cells(tag)[1:3], ["EPC", "2"])
         self.assertEqual(self.field("remove " + tag), "ok")
         removed = time.monotonic()
         self.wait(lambda: self.row(tag) is None, (DEPARTURE_MS + ROUND_MS) / 1000 + 1.0, "the row gone after the departure timeout")
@@ -119,9 +126,13 @@ class Console(unittest.TestCase):
         title = self.driver.title
         for text in hostile:
             self.assertTrue(self.field("add epc %s" % hex_of(text)).startswith("ok "))
+            self.addCleanup(self.field, "remove " + hex_of(text))
         for text in hostile:
-            row = self.wait(lambda: self.row(hex_of(text)), 3, "the hostile tag's row")
-            self.assertEqual(row.find_element(By.CSS_SELECTOR, "small.text").get_attribute("textContent"), text.ljust(len(hex_of(text)) // 2))
+            self.wait(lambda: self.row(hex_of(text)), 3, "the hostile tag's row")
+            shown = self.driver.execute_script(
+                "const r = document.querySelector('#tags tbody tr[data-id=\"' + arguments[0] + '\"] small.text');"
+                "return r ? r.textContent : null;", hex_of(text))
+            self.assertEqual(shown, text.ljust(len(hex_of(text)) // 2))
         self.assertEqual(self.find("#tags img, #tags script"), [])
         self.assertEqual(self.driver.title, title)
         with self.assertRaises(NoAlertPresentException):
