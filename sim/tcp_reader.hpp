@@ -27,17 +27,12 @@
 #include <utility>
 #include <vector>
 
-#include "sim/action.hpp"
-#include "sim/responder.hpp"
-#include "sim/stream_loop.hpp"
-#include "sim/wire.hpp"
+#include "sim/scripted_reader.hpp"
 
 namespace uhfsim {
 
-class TcpReader : private detail::StreamEndpoint {
+class TcpReader : public detail::StreamReader {
 public:
-    using Handler = Responder::Handler;
-
     // Listens on host:port (a numeric IPv4 or IPv6 address; port 0 picks a free one) and starts
     // serving. Throws std::system_error when the address cannot be had.
     explicit TcpReader(std::uint16_t port = 0, std::string host = "127.0.0.1");
@@ -49,28 +44,6 @@ public:
     std::uint16_t port() const { return port_; }
     // "127.0.0.1:4001", or "[::1]:4001" for an IPv6 address.
     std::string address() const;
-
-    static Action default_reply(const Request& req) { return Responder::default_reply(req); }
-
-    // As PtyReader: the handler runs on the serving thread; scripts come first.
-    void set_handler(Handler handler) { responder_.set_handler(std::move(handler)); }
-    void script(Action action) { responder_.script(std::move(action)); }
-    void script_many(std::vector<Action> actions) { responder_.script_many(std::move(actions)); }
-    std::size_t scripts_left() const { return responder_.scripts_left(); }
-
-    std::vector<Request> requests() const { return responder_.requests(); }
-    std::vector<std::string> malformed() const { return responder_.malformed(); }
-    void clear_log() { responder_.clear_log(); }
-    bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const {
-        return responder_.wait_for_requests(n, timeout);
-    }
-    // True once everything queued so far, delays included, has been written (or dropped with
-    // the client it was meant for).
-    bool wait_idle(std::chrono::milliseconds timeout) const { return loop_.wait_idle(timeout); }
-
-    void send_now(std::vector<std::uint8_t> bytes) { loop_.send_now(std::move(bytes)); }
-    // Paces written bytes at this line speed, 10 bits a byte; 0 writes as fast as possible.
-    void set_baud(unsigned baud) { loop_.set_baud(baud); }
 
     // Clients served so far (refused ones not counted), whether one is connected now, and the
     // clients turned away because another was connected.
@@ -122,9 +95,6 @@ private:
     std::size_t refused_ = 0;
     bool connected_ = false;
     bool listening_ = false;
-
-    Responder responder_;
-    detail::StreamLoop loop_{responder_};
 };
 
 }  // namespace uhfsim

@@ -48,9 +48,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/action.hpp"
-#include "sim/responder.hpp"
-#include "sim/wire.hpp"
+#include "sim/scripted_reader.hpp"
 
 namespace uhfsim {
 
@@ -100,13 +98,11 @@ struct UsbDeviceOptions {
 
 class UsbBus;
 
-class UsbReader {
+// Answers as the serial reader does (ScriptedReader); the handler runs on umockdev's worker
+// thread.
+class UsbReader : public ScriptedReader {
 public:
-    using Handler = Responder::Handler;
-
     ~UsbReader();
-    UsbReader(const UsbReader&) = delete;
-    UsbReader& operator=(const UsbReader&) = delete;
 
     std::uint16_t vendor() const;
     std::uint16_t product() const;
@@ -128,18 +124,6 @@ public:
     // Plugs it back in at its port path, at a new address. Idempotent while plugged.
     void replug();
     bool plugged() const;
-
-    // Answering, as the serial reader does. The handler runs on umockdev's worker thread.
-    static Action default_reply(const Request& req) { return Responder::default_reply(req); }
-    void set_handler(Handler handler) { responder_.set_handler(std::move(handler)); }
-    void script(Action action) { responder_.script(std::move(action)); }
-    void script_many(std::vector<Action> actions) { responder_.script_many(std::move(actions)); }
-    std::size_t scripts_left() const { return responder_.scripts_left(); }
-    std::vector<Request> requests() const { return responder_.requests(); }
-    std::vector<std::string> malformed() const { return responder_.malformed(); }
-    bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const {
-        return responder_.wait_for_requests(n, timeout);
-    }
 
     // Bytes the device offers at once, ahead of nothing: they complete the next IN transfer
     // after whatever is already queued.
@@ -169,6 +153,7 @@ public:
     // a close for instance shortly after the host's close() returned).
     bool wait_until(const std::function<bool(const UsbCounters&)>& done,
                     std::chrono::milliseconds timeout) const;
+    // Also forgets the OUT transfers seen.
     void clear_log();
 
     struct State;  // the ioctl side, on umockdev's worker thread
@@ -178,7 +163,6 @@ private:
     explicit UsbReader(std::unique_ptr<State> state);
 
     std::unique_ptr<State> state_;
-    Responder responder_;
 };
 
 class UsbBus {

@@ -16,18 +16,19 @@
 #include <system_error>
 #include <thread>
 
+#include "serve_cases.hpp"
 #include "sim_test_util.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 using simtest::bytes;
+using simtest::kReply;
+using simtest::kRequest;
+using simtest::ServeCase;
 using uhfsim::Action;
 using uhfsim::TcpReader;
 using Clock = std::chrono::steady_clock;
-
-const auto kRequest = bytes("10 01 05 02 00 07 10 02");
-const auto kReply = bytes("10 01 05 02 00 00 00 07 10 02");
 
 // A host on a plain socket.
 class Client {
@@ -83,50 +84,18 @@ private:
     int end_ = 0;
 };
 
-struct ServeCase {
-    const char* name;
-    Action scripted;  // empty: the default handler answers
-    unsigned baud;
-    std::vector<std::uint8_t> expected;
-    std::chrono::milliseconds at_least;
-};
-
 class TcpServe : public testing::TestWithParam<ServeCase> {};
 
 TEST_P(TcpServe, AnswersRequestWithScriptedBytes) {
-    const auto& c = GetParam();
     TcpReader reader;
-    if (!c.scripted.empty()) reader.script(c.scripted);
-    reader.set_baud(c.baud);
+    simtest::prepare(reader, GetParam());
     Client host(reader.port());
     ASSERT_TRUE(host.ok()) << std::strerror(host.error());
-
-    const auto start = Clock::now();
-    host.write_all(kRequest);
-    EXPECT_EQ(host.read(c.expected.size(), 5s), c.expected);
-    EXPECT_GE(Clock::now() - start, c.at_least);
-
-    ASSERT_TRUE(reader.wait_for_requests(1, 2s));
-    const auto reqs = reader.requests();
-    ASSERT_EQ(reqs.size(), 1u);
-    EXPECT_EQ(reqs[0].wire, kRequest);
-    EXPECT_TRUE(reader.malformed().empty());
-    EXPECT_TRUE(reader.wait_idle(2s));
+    simtest::expect_served(reader, host, GetParam());
     EXPECT_EQ(reader.connections(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Actions, TcpServe,
-    testing::Values(
-        ServeCase{"DefaultHandler", Action::silent(), 0, kReply, 0ms},
-        ServeCase{"Delayed", Action::reply(5, 2, 0).delayed(300), 0, kReply, 250ms},
-        ServeCase{"ChunkedWithGaps", Action::reply(5, 2, 0).chunked(3, 60), 0, kReply, 150ms},
-        ServeCase{"LateSecondFrame", Action::reply(5, 2, 0).then(Action::reply(5, 2, 1).delayed(200)), 0,
-                  bytes("10 01 05 02 00 00 00 07 10 02 10 01 05 02 01 00 00 06 10 02"), 150ms},
-        // 100 data bytes at 9600 baud need about 115 ms on the line.
-        ServeCase{"PacedByBaud", Action::raw(std::vector<std::uint8_t>(110, 0x55)), 9600,
-                  std::vector<std::uint8_t>(110, 0x55), 80ms}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Actions, TcpServe, testing::ValuesIn(simtest::serve_cases()), simtest::serve_case_name);
 
 TEST(TcpReader, ListensOnAFreeLoopbackPortByDefault) {
     TcpReader reader;
@@ -330,14 +299,8 @@ TEST(TcpReader, SendNowWaitsForAClient) {
 
 TEST(TcpReader, SendNowGoesAheadOfDelayedReply) {
     TcpReader reader;
-    reader.script(Action::reply(5, 2, 0).delayed(400));
     Client host(reader.port());
-    host.write_all(kRequest);
-    ASSERT_TRUE(reader.wait_for_requests(1, 2s));
-    reader.send_now({0xEE});
-    auto expected = kReply;
-    expected.insert(expected.begin(), 0xEE);
-    EXPECT_EQ(host.read(expected.size(), 3s), expected);
+    simtest::expect_send_now_goes_first(reader, host);
 }
 
 TEST(TcpReader, ReportsMalformedFramesAndGoesOn) {
@@ -351,13 +314,8 @@ TEST(TcpReader, ReportsMalformedFramesAndGoesOn) {
 
 TEST(TcpReader, StopIsPromptWithAClientAndALongDelay) {
     TcpReader reader;
-    reader.script(Action::reply(5, 2, 0).delayed(60'000));
     Client host(reader.port());
-    host.write_all(kRequest);
-    ASSERT_TRUE(reader.wait_for_requests(1, 2s));
-    const auto start = Clock::now();
-    reader.stop();
-    EXPECT_LT(Clock::now() - start, 2s);
+    simtest::expect_prompt_stop(reader, host);
     EXPECT_TRUE(host.read(1, 2s).empty());
     EXPECT_EQ(host.end(), -1) << "the client is closed with the reader";
     Client late(reader.port());
