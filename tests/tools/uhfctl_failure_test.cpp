@@ -1,9 +1,6 @@
 // Every way a link fails, each from a real cause, with its own words and exit status, and
 // without the long waits: an open that cannot succeed waits for nothing, and --timeout and
 // --attempts bound a reader that does not answer.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +10,7 @@
 
 #include "uhfreader.h"
 #include "readers.hpp"
+#include "support/ports.hpp"
 
 namespace {
 
@@ -28,19 +26,6 @@ struct ScratchDir {
     std::string operator/(const std::string& name) const { return path + "/" + name; }
     std::string path;
 };
-
-// A loopback port nobody listens on.
-int closed_port() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 struct Cause {
     const char* name;
@@ -73,7 +58,7 @@ const Cause kCauses[] = {
     {"DevNull", [](const ScratchDir&) { return std::string("/dev/null"); }, 3, "not a serial port"},
     {"UnsupportedRate", [](const ScratchDir& d) { return d / "ttyUSB0@4800"; }, 2, "malformed device string"},
     {"MalformedUsb", [](const ScratchDir&) { return std::string("usb:nonsense"); }, 2, "malformed device string"},
-    {"ConnectionRefused", [](const ScratchDir&) { return "tcp:127.0.0.1:" + std::to_string(closed_port()); }, 3,
+    {"ConnectionRefused", [](const ScratchDir&) { return "tcp:127.0.0.1:" + std::to_string(uhftest::free_loopback_port()); }, 3,
      "TCP connection refused"},
 };
 
