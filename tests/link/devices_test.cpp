@@ -1,63 +1,25 @@
 // Listing candidate devices from a scratch /dev and sysfs tree: which nodes count, what is
 // learnt about them, and that nothing is opened.
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "link/devices.hpp"
 #include "link_support.hpp"
+#include "support/device_tree.hpp"
 
 namespace {
 
 using namespace uhftest;
 
-class DeviceTree : public testing::Test {
+class DeviceList : public testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/uhf-devices-XXXXXX";
-        root_ = mkdtemp(tmpl);
-        for (const char *d : {"/dev", "/dev/serial", "/dev/serial/by-id", "/sys", "/sys/class", "/sys/class/tty",
-                              "/sys/devices", "/sys/drivers"})
-            mkdir((root_ + d).c_str(), 0755);
-        dev_ = root_ + "/dev";
-        sys_ = root_ + "/sys/class/tty";
-        by_id_ = root_ + "/dev/serial/by-id";
-        uhf::devices::roots() = {dev_.c_str(), sys_.c_str(), by_id_.c_str(), false};
-    }
-    void TearDown() override {
-        uhf::devices::roots() = {};
-        const std::string cmd = "rm -rf '" + root_ + "'";
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << root_;
-    }
-    void write(const std::string &path, const std::string &text) { std::ofstream(path) << text << "\n"; }
-    // A serial node as the kernel shows it: the /dev entry (a simulated reader's node) and its
-    // sysfs directory, with the driver and, for a USB adapter, the USB device above it.
+    void SetUp() override { uhf::devices::roots() = {tree_.dev.c_str(), sys_.c_str(), by_id_.c_str(), false}; }
+    void TearDown() override { uhf::devices::roots() = {}; }
+    static void write(const std::string &path, const std::string &text) { DeviceTree::write(path, text); }
     void node(const std::string &name, const std::string &target, const std::string &driver,
               const std::string &usb_device = "") {
-        ASSERT_EQ(symlink(target.c_str(), (dev_ + "/" + name).c_str()), 0);
-        const std::string entry = sys_ + "/" + name;
-        mkdir(entry.c_str(), 0755);
-        std::string device = root_ + "/sys/devices/" + name;
-        if (!usb_device.empty()) {
-            const std::string usb = root_ + "/sys/devices/" + usb_device;
-            mkdir(usb.c_str(), 0755);
-            write(usb + "/idVendor", "0403");
-            write(usb + "/idProduct", "6001");
-            write(usb + "/manufacturer", "Acme");
-            write(usb + "/product", "Reader Cable");
-            write(usb + "/serial", "A50285BI");
-            write(usb + "/busnum", "1");
-            write(usb + "/devnum", "7");
-            device = usb + "/" + usb_device + ":1.0";
-        }
-        mkdir(device.c_str(), 0755);
-        mkdir((root_ + "/sys/drivers/" + driver).c_str(), 0755);
-        ASSERT_EQ(symlink((root_ + "/sys/drivers/" + driver).c_str(), (device + "/driver").c_str()), 0);
-        ASSERT_EQ(symlink(device.c_str(), (entry + "/device").c_str()), 0);
+        ASSERT_TRUE(tree_.node(name, target, driver, usb_device));
     }
     std::vector<uhf_device_info> list() {
         std::vector<uhf_device_info> out(16);
@@ -66,10 +28,11 @@ protected:
         return out;
     }
 
-    std::string root_, dev_, sys_, by_id_;
+    DeviceTree tree_;
+    const std::string &dev_ = tree_.dev, &sys_ = tree_.tty, &by_id_ = tree_.by_id_dir;
 };
 
-TEST_F(DeviceTree, ListsRealPortsAdaptersAndAcmNodesWithWhatSysfsKnows) {
+TEST_F(DeviceList, ListsRealPortsAdaptersAndAcmNodesWithWhatSysfsKnows) {
     uhfsim::PtyReader a, b, c;
     node("ttyS0", a.path(), "serial8250");
     write(sys_ + "/ttyS0/type", "4");
@@ -77,7 +40,7 @@ TEST_F(DeviceTree, ListsRealPortsAdaptersAndAcmNodesWithWhatSysfsKnows) {
     write(sys_ + "/ttyS1/type", "0");  // no hardware behind it
     node("ttyUSB0", b.path(), "ftdi_sio", "1-2");
     node("ttyACM0", c.path(), "cdc_acm");
-    ASSERT_EQ(symlink("../../ttyUSB0", (by_id_ + "/usb-Acme_Reader_Cable_A50285BI-if00-port0").c_str()), 0);
+    ASSERT_TRUE(tree_.by_id("usb-Acme_Reader_Cable_A50285BI-if00-port0", "ttyUSB0"));
 
     const auto found = list();
     ASSERT_EQ(found.size(), 3u);
@@ -106,7 +69,7 @@ TEST_F(DeviceTree, ListsRealPortsAdaptersAndAcmNodesWithWhatSysfsKnows) {
     uhf::serial::timing() = {};
 }
 
-TEST_F(DeviceTree, CountsBeyondTheRoomGiven) {
+TEST_F(DeviceList, CountsBeyondTheRoomGiven) {
     uhfsim::PtyReader a, b;
     node("ttyUSB0", a.path(), "ftdi_sio");
     node("ttyUSB1", b.path(), "ftdi_sio");
@@ -118,6 +81,6 @@ TEST_F(DeviceTree, CountsBeyondTheRoomGiven) {
     EXPECT_EQ(uhf_list_devices(one, -1), UHF_ERR_INVALID);
 }
 
-TEST_F(DeviceTree, NothingThereIsZero) { EXPECT_EQ(uhf_list_devices(nullptr, 0), 0); }
+TEST_F(DeviceList, NothingThereIsZero) { EXPECT_EQ(uhf_list_devices(nullptr, 0), 0); }
 
 }  // namespace

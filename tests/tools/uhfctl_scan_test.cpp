@@ -3,14 +3,11 @@
 // ROOT/dev/serial/by-id instead of the machine's own, and lists no USB readers unless
 // UHFCTL_TEST_USB=1. Here the tree holds simulated readers on pseudo-terminals under the names a
 // kernel gives a CDC ACM reader and a USB-serial adapter.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 
 #include "readers.hpp"
+#include "support/device_tree.hpp"
 
 namespace {
 
@@ -19,45 +16,17 @@ using namespace std::chrono_literals;
 
 class ScanTree : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/uhfctl-scan-XXXXXX";
-        root_ = mkdtemp(tmpl);
-        for (const char* d : {"/dev", "/dev/serial", "/dev/serial/by-id", "/sys", "/sys/class", "/sys/class/tty",
-                              "/sys/devices", "/sys/drivers"})
-            mkdir((root_ + d).c_str(), 0755);
-    }
-    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-
-    // A node as the kernel shows it: /dev/NAME (linking to the pseudo-terminal), its sysfs entry
-    // and driver, and for a USB device the USB attributes above it.
     void node(const std::string& name, const std::string& target, const std::string& driver, bool usb = false) {
-        ASSERT_EQ(symlink(target.c_str(), (root_ + "/dev/" + name).c_str()), 0);
-        const std::string entry = root_ + "/sys/class/tty/" + name;
-        mkdir(entry.c_str(), 0755);
-        std::string device = root_ + "/sys/devices/" + name;
-        if (usb) {
-            const std::string dev = root_ + "/sys/devices/1-2";
-            mkdir(dev.c_str(), 0755);
-            for (auto [file, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "Acme"},
-                                      {"product", "Reader Cable"}, {"serial", "A50285BI"}, {"busnum", "1"},
-                                      {"devnum", "7"}})
-                std::ofstream(dev + "/" + file) << text << "\n";
-            device = dev + "/1-2:1.0";
-        }
-        mkdir(device.c_str(), 0755);
-        mkdir((root_ + "/sys/drivers/" + driver).c_str(), 0755);
-        ASSERT_EQ(symlink((root_ + "/sys/drivers/" + driver).c_str(), (device + "/driver").c_str()), 0);
-        ASSERT_EQ(symlink(device.c_str(), (entry + "/device").c_str()), 0);
+        ASSERT_TRUE(tree_.node(name, target, driver, usb ? "1-2" : ""));
     }
-    void by_id(const std::string& name, const std::string& node) {
-        ASSERT_EQ(symlink(("../../" + node).c_str(), (root_ + "/dev/serial/by-id/" + name).c_str()), 0);
-    }
+    void by_id(const std::string& name, const std::string& node) { ASSERT_TRUE(tree_.by_id(name, node)); }
     Outcome scan(std::vector<std::string> args = {}) {
         args.insert(args.begin(), "scan");
         return run(ctl(args), 30s, {"UHFCTL_TEST_ROOT=" + root_});
     }
 
-    std::string root_;
+    uhftest::DeviceTree tree_;
+    const std::string& root_ = tree_.root;
 };
 
 TEST_F(ScanTree, FindsReadersByTheirNodesByIdNamesAndAdapters) {
