@@ -32,6 +32,7 @@ struct Cause {
     std::string (*device)(const ScratchDir&);
     int exit;
     const char* words;  // what this cause alone says
+    const char* kind = "";  // what the path turned out to be, said beside the device
 };
 
 const Cause kCauses[] = {
@@ -41,21 +42,22 @@ const Cause kCauses[] = {
          EXPECT_EQ(symlink((d / "gone").c_str(), (d / "reader").c_str()), 0);
          return d / "reader";
      },
-     3, "no such device"},
-    {"Directory", [](const ScratchDir& d) { return d.path; }, 3, "not a serial port"},
+     3, "no such device", "(a link to "},
+    {"Directory", [](const ScratchDir& d) { return d.path; }, 3, "not a serial port", "(a directory)"},
     {"RegularFile",
      [](const ScratchDir& d) {
          EXPECT_EQ(std::system(("echo x > '" + (d / "file") + "'").c_str()), 0);
          return d / "file";
      },
-     3, "not a serial port"},
+     3, "not a serial port", "(a regular file)"},
     {"Fifo",
      [](const ScratchDir& d) {
          EXPECT_EQ(mkfifo((d / "fifo").c_str(), 0600), 0);
          return d / "fifo";
      },
-     3, "not a serial port"},
-    {"DevNull", [](const ScratchDir&) { return std::string("/dev/null"); }, 3, "not a serial port"},
+     3, "not a serial port", "(a FIFO)"},
+    {"DevNull", [](const ScratchDir&) { return std::string("/dev/null"); }, 3, "not a serial port",
+     "(a character device that is not a terminal)"},
     {"UnsupportedRate", [](const ScratchDir& d) { return d / "ttyUSB0@4800"; }, 2, "malformed device string"},
     {"MalformedUsb", [](const ScratchDir&) { return std::string("usb:nonsense"); }, 2, "malformed device string"},
     {"ConnectionRefused", [](const ScratchDir&) { return "tcp:127.0.0.1:" + std::to_string(uhftest::free_loopback_port()); }, 3,
@@ -74,6 +76,7 @@ TEST_P(OpenFailure, SaysItsCauseAtOnce) {
     EXPECT_EQ(r.exit, c.exit) << r.err;
     EXPECT_NE(r.err.find(c.words), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(device), std::string::npos) << "the message names the device: " << r.err;
+    EXPECT_NE(r.err.find(c.kind), std::string::npos) << r.err;
     // Each cause has words of its own: none says another's.
     for (const Cause& other : kCauses) {
         if (std::string(other.words) != c.words) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "uhfctl/options.hpp"
+#include "uhfctl/path_kind.hpp"
 #include "uhfctl/text.hpp"
 #include "uhfreader.h"
 
@@ -70,15 +71,17 @@ void Output::note(const std::string& line) { write(false, line + "\n"); }
 int Output::failure(const std::string& device, const std::string& what, int code, int detail) {
     const std::string words = uhf_strerror(code, detail);
     const int status = exit_status_for(code);
+    const std::string kind = path_kind(device, code);
     if (json_) {
         Json j{{"command", what}, {"device", device}, {"ok", false}, {"code", code}};
         if (code > 0 && detail >= 0) j["detail"] = detail;
+        if (!kind.empty()) j["path_is"] = kind;
         j["error"] = words;
         emit(j);
         return status;
     }
     std::string line = "uhfctl: ";
-    if (!device.empty()) line += device + ": ";
+    if (!device.empty()) line += device + (kind.empty() ? "" : " (" + kind + ")") + ": ";
     if (!what.empty()) line += what + ": ";
     line += words;
     if (code > 0)
