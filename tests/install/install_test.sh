@@ -36,7 +36,10 @@ for t in "${tools[@]}"; do
 done
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig
-[[ $(pkg-config --modversion uhfreader) == 1.* ]] || fail "pkg-config version"
+header_version=$(sed -n 's/^#define UHF_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\).*/\2/p' \
+    "$prefix/include/uhfreader_link.h" | paste -sd.)
+[[ $(pkg-config --modversion uhfreader) == "$header_version" ]] \
+    || fail "pkg-config says $(pkg-config --modversion uhfreader), the header $header_version"
 pkg-config --print-requires-private uhfreader | grep -qx 'libusb-1.0' \
     || fail "libusb-1.0 is not a private requirement"
 if pkg-config --print-requires uhfreader | grep -q .; then fail "public requirements leak"; fi
