@@ -124,18 +124,18 @@ std::string run(ReaderModel& model, const std::vector<std::string_view>& args) {
     }
     if (cmd == "add") {
         need(2, 5);
-        TagSpec spec;
+        NewTag wanted;
         const std::string fam = lower(args[1]);
-        if (fam == "epc") spec.family = Family::epc;
-        else if (fam == "gb") spec.family = Family::gb;
-        else if (fam == "gjb") spec.family = Family::gjb;
+        if (fam == "epc") wanted.family = Family::epc;
+        else if (fam == "gb") wanted.family = Family::gb;
+        else if (fam == "gjb") wanted.family = Family::gjb;
         else throw std::invalid_argument("'" + std::string(args[1]) + "' is not a family (epc, gb or gjb)");
         std::size_t next = 2;
-        if (args.size() > 2 && args[2].find('=') == std::string_view::npos) spec.id = parse_id(args[next++]);
+        if (args.size() > 2 && args[2].find('=') == std::string_view::npos) wanted.id = parse_id(args[next++]);
         const Settings s = parse_settings(args, next);
-        if (s.rssi) spec.rssi = *s.rssi;
-        if (s.antenna) spec.antenna = *s.antenna;
-        return "ok " + hex_id(model.add_tag(spec)) + "\n";
+        if (s.rssi) wanted.rssi = *s.rssi;
+        if (s.antenna) wanted.antenna = *s.antenna;
+        return "ok " + hex_id(model.add_tag(wanted)) + "\n";
     }
     if (cmd == "remove") {
         need(2, 2);

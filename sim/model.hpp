@@ -72,7 +72,7 @@ struct Tag {
 };
 
 // A tag to put in the field.
-struct TagSpec {
+struct NewTag {
     Family family = Family::epc;
     std::vector<std::uint8_t> id{};  // an even number of bytes; empty: a random, unused ID of
                                      // the family's usual length (EPC 12 bytes, GB 16, GJB 8)
@@ -114,7 +114,7 @@ public:
 
     // Field changes, thread-safe. add_tag returns the tag's ID; it throws std::invalid_argument
     // for a malformed or duplicate ID, a value out of range, or a full field (kMaxTags).
-    std::vector<std::uint8_t> add_tag(const TagSpec& spec);
+    std::vector<std::uint8_t> add_tag(const NewTag& wanted);
     bool remove_tag(std::span<const std::uint8_t> id);  // false: no such tag
     std::size_t remove_all_tags();                      // how many went
     std::vector<TagSummary> list_tags() const;

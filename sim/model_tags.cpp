@@ -76,34 +76,34 @@ std::vector<std::uint16_t> ReaderModel::fresh_id(Family fam) {
     }
 }
 
-std::vector<std::uint8_t> ReaderModel::add_tag(const TagSpec& spec) {
-    if (spec.family != Family::epc && spec.family != Family::gb && spec.family != Family::gjb)
+std::vector<std::uint8_t> ReaderModel::add_tag(const NewTag& wanted) {
+    if (wanted.family != Family::epc && wanted.family != Family::gb && wanted.family != Family::gjb)
         throw std::invalid_argument("no such tag family");
-    check_rssi(spec.rssi);
-    check_antenna(spec.antenna);
-    if (!spec.id.empty() && (spec.id.size() % 2 != 0 || spec.id.size() > kMaxIdBytes))
+    check_rssi(wanted.rssi);
+    check_antenna(wanted.antenna);
+    if (!wanted.id.empty() && (wanted.id.size() % 2 != 0 || wanted.id.size() > kMaxIdBytes))
         throw std::invalid_argument("an ID is whole 16-bit words, 2 to " + std::to_string(kMaxIdBytes) + " bytes");
 
     std::lock_guard lock(mu_);
     if (tags_.size() >= kMaxTags)
         throw std::invalid_argument("the field is full (" + std::to_string(kMaxTags) + " tags)");
-    if (!spec.id.empty() && find_tag(spec.id)) throw std::invalid_argument("a tag with this ID is in the field");
+    if (!wanted.id.empty() && find_tag(wanted.id)) throw std::invalid_argument("a tag with this ID is in the field");
 
     Tag t;
-    t.family = spec.family;
+    t.family = wanted.family;
     auto& id = t.banks[static_cast<std::size_t>(Bank::id)];
-    if (spec.id.empty()) {
-        id = fresh_id(spec.family);
+    if (wanted.id.empty()) {
+        id = fresh_id(wanted.family);
     } else {
-        for (std::size_t i = 0; i < spec.id.size(); i += 2)
-            id.push_back(static_cast<std::uint16_t>((spec.id[i] << 8) | spec.id[i + 1]));
+        for (std::size_t i = 0; i < wanted.id.size(); i += 2)
+            id.push_back(static_cast<std::uint16_t>((wanted.id[i] << 8) | wanted.id[i + 1]));
     }
     t.banks[0].assign(4, 0);
     auto& tid = t.banks[static_cast<std::size_t>(Bank::tid)];
     for (std::size_t w = 0; w < kTidWords; ++w) tid.push_back(static_cast<std::uint16_t>(rng_()));
     t.banks[static_cast<std::size_t>(Bank::user)].assign(kUserWords, 0);
-    t.rssi = spec.rssi;
-    t.antenna = spec.antenna;
+    t.rssi = wanted.rssi;
+    t.antenna = wanted.antenna;
     tags_.push_back(std::move(t));
     return tags_.back().id();
 }

@@ -79,9 +79,9 @@ int open_tcp_line(const char *device) {
     DefaultLink &l = default_link();
     l.serial.close();
     l.tcp.close();
-    DeviceSpec spec;
-    if (parse_device(device, spec) != 0 || spec.kind != DeviceSpec::Kind::tcp) return 1;
-    return l.tcp.open(spec.host, spec.port, kDesignedConnectMs).ok() ? 0 : 1;
+    DeviceTarget target;
+    if (parse_device(device, target) != 0 || target.kind != DeviceTarget::Kind::tcp) return 1;
+    return l.tcp.open(target.host, target.port, kDesignedConnectMs).ok() ? 0 : 1;
 }
 
 int default_usb_exchange() {

@@ -39,8 +39,8 @@ bool copy_into(std::string_view s, char *out, std::size_t size) {
     return true;
 }
 
-bool parse_serial(std::string_view s, DeviceSpec &d) {
-    d.kind = DeviceSpec::Kind::serial;
+bool parse_serial(std::string_view s, DeviceTarget &d) {
+    d.kind = DeviceTarget::Kind::serial;
     const std::size_t at = s.rfind('@');
     if (at != std::string_view::npos) {
         long baud = 0;
@@ -52,8 +52,8 @@ bool parse_serial(std::string_view s, DeviceSpec &d) {
     return copy_into(s, d.path, sizeof d.path);
 }
 
-bool parse_usb(std::string_view s, DeviceSpec &d) {
-    d.kind = DeviceSpec::Kind::usb;
+bool parse_usb(std::string_view s, DeviceTarget &d) {
+    d.kind = DeviceTarget::Kind::usb;
     UsbSelector &u = d.usb;
     if (s.empty()) return true;  // "usb": the first reader
     if (s.starts_with("serial=")) {
@@ -84,8 +84,8 @@ bool parse_usb(std::string_view s, DeviceSpec &d) {
     }
 }
 
-bool parse_tcp(std::string_view s, DeviceSpec &d) {
-    d.kind = DeviceSpec::Kind::tcp;
+bool parse_tcp(std::string_view s, DeviceTarget &d) {
+    d.kind = DeviceTarget::Kind::tcp;
     const std::size_t colon = s.rfind(':');
     if (colon == std::string_view::npos) return false;
     std::string_view host = upto(s, colon);
@@ -105,8 +105,8 @@ bool parse_tcp(std::string_view s, DeviceSpec &d) {
 
 }  // namespace
 
-int parse_device(const char *text, DeviceSpec &out) {
-    out = DeviceSpec{};
+int parse_device(const char *text, DeviceTarget &out) {
+    out = DeviceTarget{};
     if (text == nullptr) return UHF_ERR_BAD_DEVICE;
     const std::string_view s(text);
     bool ok = false;

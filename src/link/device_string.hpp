@@ -11,7 +11,7 @@
 
 namespace uhf {
 
-struct DeviceSpec {
+struct DeviceTarget {
     enum class Kind { serial, usb, tcp };
     Kind kind = Kind::serial;
     char path[1024] = {};  // serial
@@ -22,6 +22,6 @@ struct DeviceSpec {
 };
 
 // 0, or UHF_ERR_BAD_DEVICE.
-int parse_device(const char *text, DeviceSpec &out);
+int parse_device(const char *text, DeviceTarget &out);
 
 }  // namespace uhf

@@ -6,8 +6,8 @@
 
 #include "link/default_link.hpp"
 
-uhf_link::uhf_link(const uhf::DeviceSpec &s, const char *text, const uhf_options &o)
-    : state(storage.bind()), spec(s), options(o) {
+uhf_link::uhf_link(const uhf::DeviceTarget &s, const char *text, const uhf_options &o)
+    : state(storage.bind()), target(s), options(o) {
     std::snprintf(device, sizeof device, "%s", text);
 }
 
@@ -104,19 +104,19 @@ int link_command(uhf_link *l, const uhf_command_info &row, int addr, const int *
 // before the link is shared).
 int connect_link(uhf_link &l, int addr) {
     close_transport(l);
-    const DeviceSpec &d = l.spec;
+    const DeviceTarget &d = l.target;
     OpenResult r;
     switch (d.kind) {
-    case DeviceSpec::Kind::serial:
+    case DeviceTarget::Kind::serial:
         r = l.transport.emplace<SerialTransport>().open(d.path, d.baud);
         break;
-    case DeviceSpec::Kind::usb: {
+    case DeviceTarget::Kind::usb: {
         UsbTransport &usb = l.transport.emplace<UsbTransport>(false, UsbBinding{});
         r = usb.open(d.usb);
         if (r.ok()) usb.use_endpoints(usb::kEndpointOut, usb::kEndpointIn);
         break;
     }
-    case DeviceSpec::Kind::tcp:
+    case DeviceTarget::Kind::tcp:
         r = l.transport.emplace<TcpTransport>().open(
             d.host, d.port, l.options.connect_timeout_ms > 0 ? l.options.connect_timeout_ms : kDefaultConnectMs);
         break;

@@ -18,14 +18,14 @@
 #include "uhfreader.h"
 
 struct uhf_link {
-    uhf_link(const uhf::DeviceSpec &spec, const char *device, const uhf_options &options);
+    uhf_link(const uhf::DeviceTarget &target, const char *device, const uhf_options &options);
 
     mutable uhf::Mutex mu;
     uhf::OwnedExchange storage;
     uhf::ExchangeState state;
     uhf::PacketBuffers packets;
     uhf::Trace trace;
-    uhf::DeviceSpec spec;
+    uhf::DeviceTarget target;
     char device[1100] = {};
     uhf_options options{};
     std::variant<std::monostate, uhf::SerialTransport, uhf::UsbTransport, uhf::TcpTransport> transport;

@@ -33,12 +33,12 @@ UHF_API int uhf_open_with(uhf_link **out, const char *device, int addr, const uh
     if (out == nullptr) return UHF_ERR_INVALID;
     *out = nullptr;
     if (!options_valid(options) || addr < 0 || addr > 255) return UHF_ERR_INVALID;
-    DeviceSpec spec;
-    if (const int rc = parse_device(device, spec); rc != 0) return rc;
+    DeviceTarget target;
+    if (const int rc = parse_device(device, target); rc != 0) return rc;
     // malloc and placement new: the library needs nothing of the C++ runtime.
     void *memory = std::malloc(sizeof(uhf_link));
     if (memory == nullptr) return UHF_ERR_NO_MEMORY;
-    auto *l = new (memory) uhf_link(spec, device, options != nullptr ? *options : uhf_options{});
+    auto *l = new (memory) uhf_link(target, device, options != nullptr ? *options : uhf_options{});
     if (options != nullptr) l->trace.set(options->trace, options->trace_user);
     const int rc = connect_link(*l, addr);
     if (rc != 0) {

@@ -9,8 +9,8 @@
 
 namespace {
 
-using uhf::DeviceSpec;
-using Kind = DeviceSpec::Kind;
+using uhf::DeviceTarget;
+using Kind = DeviceTarget::Kind;
 using By = uhf::UsbSelector::By;
 
 struct Accepted {
@@ -34,7 +34,7 @@ class AcceptedForm : public testing::TestWithParam<Accepted> {};
 
 TEST_P(AcceptedForm, ParsesToTheDeviceItNames) {
     const Accepted &a = GetParam();
-    DeviceSpec d;
+    DeviceTarget d;
     ASSERT_EQ(uhf::parse_device(a.text, d), 0) << a.text;
     EXPECT_EQ(d.kind, a.kind);
     switch (a.kind) {
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 class MalformedForm : public testing::TestWithParam<const char *> {};
 
 TEST_P(MalformedForm, IsRefusedAsBadDevice) {
-    DeviceSpec d;
+    DeviceTarget d;
     EXPECT_EQ(uhf::parse_device(GetParam(), d), UHF_ERR_BAD_DEVICE) << GetParam();
     uhf_link *l = reinterpret_cast<uhf_link *>(1);
     EXPECT_EQ(uhf_open(&l, GetParam(), 1), UHF_ERR_BAD_DEVICE) << GetParam();
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Devices, MalformedForm,
                                          "tcp:host:4001@9600", "tcp:a b:4001"));
 
 TEST(DeviceString, NullIsBadDevice) {
-    DeviceSpec d;
+    DeviceTarget d;
     EXPECT_EQ(uhf::parse_device(nullptr, d), UHF_ERR_BAD_DEVICE);
     uhf_link *l = nullptr;
     EXPECT_EQ(uhf_open(&l, nullptr, 1), UHF_ERR_BAD_DEVICE);
