@@ -22,8 +22,8 @@ TEST(Config, MinimalFileTakesTheDefaults) {
     EXPECT_EQ(c.broker.port, 1883);
     ASSERT_EQ(c.readers.size(), 1u);
     EXPECT_EQ(c.readers[0].layout.name, "virtual");
-    EXPECT_TRUE(c.allowed_commands.count("GetDeviceInfo"));
-    EXPECT_FALSE(c.allowed_commands.count("EPC_Write_TAG"));
+    EXPECT_TRUE(c.commands.allowed("GetDeviceInfo"));
+    EXPECT_FALSE(c.commands.allowed("EPC_Write_TAG"));
 }
 
 TEST(Config, CustomLayoutAndExtraCommandsAreTaken) {
@@ -52,7 +52,7 @@ layout = "fixed"
     EXPECT_EQ(c.broker.host, "::1");
     EXPECT_EQ(c.broker.port, 8883);
     EXPECT_EQ(c.broker.protocol, 4);
-    EXPECT_EQ(c.allowed_commands, (std::set<std::string>{"EPC_Write_TAG"}));
+    EXPECT_EQ(c.commands.allowed_commands(), (std::set<std::string>{"EPC_Write_TAG"}));
     EXPECT_EQ(c.readers[0].layout.entry_size, 8);
     EXPECT_EQ(c.readers[0].layout.rssi.offset, -2);
     EXPECT_EQ(c.readers[0].families, (std::vector<inventory::Family>{inventory::Family::gjb, inventory::Family::epc}));

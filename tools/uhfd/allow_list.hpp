@@ -1,6 +1,5 @@
-// Which catalogue commands uhfd runs on request. Reading commands run by default; anything that
-// changes a tag or the reader (writes, kill, lock, passwords, address, baud rate, settings) runs
-// only when the configuration names it.
+// The commands a gateway without [commands] runs: the catalogue's reading commands. Kept for the
+// callers that still take a name set; new code asks CommandPolicy (command_policy.hpp).
 #pragma once
 
 #include <set>

@@ -50,6 +50,10 @@ std::string check_arg(const uhf_command_info* cmd, int i, const nlohmann::ordere
 }  // namespace
 
 Request parse_request(const std::string& payload, const std::set<std::string>& allowed) {
+    return parse_request(payload, CommandPolicy(false, allowed));
+}
+
+Request parse_request(const std::string& payload, const CommandPolicy& policy) {
     Request r;
     if (payload.size() > kMaxRequestBytes) {
         r.refusal = "request of " + std::to_string(payload.size()) + " bytes; at most " + std::to_string(kMaxRequestBytes);
@@ -75,15 +79,11 @@ Request parse_request(const std::string& payload, const std::set<std::string>& a
         return r;
     }
     r.command = j["command"].get<std::string>();
+    if (const CommandPolicy::Decision d = policy.decide(r.command); d.verdict != CommandPolicy::Verdict::allowed) {
+        r.refusal = d.refusal;
+        return r;
+    }
     const uhf_command_info* cmd = uhf_command_find(r.command.c_str());
-    if (!cmd) {
-        r.refusal = "unknown command '" + r.command + "'";
-        return r;
-    }
-    if (!allowed.count(r.command)) {
-        r.refusal = "command '" + r.command + "' is not allowed on this gateway (see [commands] allow)";
-        return r;
-    }
     const nlohmann::ordered_json args = j.value("args", nlohmann::ordered_json::array());
     if (!args.is_array()) {
         r.refusal = "'args' must be an array";

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "command_policy.hpp"
 #include "inventory/result.hpp"
 #include "uhfreader.h"
 
@@ -34,7 +35,9 @@ struct Request {
     PreparedCall call;
 };
 
-// Never throws: anything wrong with the request is its refusal.
+// Never throws: anything wrong with the request is its refusal, the policy's included.
+Request parse_request(const std::string& payload, const CommandPolicy& policy);
+// The same against a bare name set (every name in it allowed, nothing else).
 Request parse_request(const std::string& payload, const std::set<std::string>& allowed);
 
 struct CommandResult {

@@ -6,7 +6,6 @@
 #include <map>
 #include <sstream>
 
-#include "allow_list.hpp"
 #include "layout_config.hpp"
 #include "toml_section.hpp"
 #include "uhfreader.h"
@@ -128,7 +127,8 @@ void parse_broker(Section& s, Config& c) {
 }
 
 void parse_commands(Section& s, Config& c) {
-    c.allowed_commands = s.flag("reads").value_or(true) ? reading_commands() : std::set<std::string>{};
+    const bool reads = s.flag("reads").value_or(true);
+    std::set<std::string> named;
     if (const toml::array* allow = s.array("allow")) {
         for (const toml::node& n : *allow) {
             const auto* name = n.as_string();
@@ -140,9 +140,10 @@ void parse_commands(Section& s, Config& c) {
                 s.problem_at(n, "allow", "no command '" + name->get() + "' ('uhfctl commands' lists them)");
                 continue;
             }
-            c.allowed_commands.insert(name->get());
+            named.insert(name->get());
         }
     }
+    c.commands = CommandPolicy(reads, named);
 }
 
 void parse_reader(Section& s, const std::map<std::string, inventory::Layout>& layouts, ReaderConfig& r) {
@@ -203,7 +204,6 @@ Config parse_config(std::string_view text, const std::string& source_name) {
             parse_broker(s, c);
         }
         if (c.broker.client_id.empty()) c.broker.client_id = "uhfd-" + c.gateway_id;
-        c.allowed_commands = reading_commands();
         if (const toml::table* t = top.table("commands")) {
             Section s(*t, "commands", problems);
             parse_commands(s, c);

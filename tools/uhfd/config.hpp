@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "command_policy.hpp"
 #include "http/http_config.hpp"
 #include "inventory/family.hpp"
 #include "inventory/layout.hpp"
@@ -58,7 +59,7 @@ struct Config {
     std::size_t queue_max_events = 100000;
     std::chrono::milliseconds reconnect_min{500};
     std::chrono::milliseconds reconnect_max{30000};
-    std::set<std::string> allowed_commands;
+    CommandPolicy commands;  // [commands]: who may run what
     std::vector<ReaderConfig> readers;
     HttpConfig http;
 };

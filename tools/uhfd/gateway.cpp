@@ -18,7 +18,7 @@ Gateway::Gateway(Config config)
     o.reconnect_max = config_.reconnect_max;
     publisher_ = std::make_unique<Publisher>(std::move(o), *queue_);
     publisher_->set_message_handler([this](const IncomingMessage& m) { on_command(m); });
-    allowed_ = config_.allowed_commands;
+    policy_ = config_.commands;
 }
 
 Gateway::~Gateway() { stop(milliseconds(2000)); }
@@ -74,14 +74,14 @@ void Gateway::on_command(const IncomingMessage& m) {
     std::string reply_topic = topics_.reply(*name);
     if (m.response_topic && !m.response_topic->empty() && m.response_topic->rfind(topics_.base + "/", 0) != 0)
         reply_topic = *m.response_topic;
-    std::set<std::string> allowed;
+    CommandPolicy policy;
     std::shared_ptr<ReaderWorker> worker;
     {
         std::lock_guard lock(mu_);
-        allowed = allowed_;
+        policy = policy_;
         if (auto it = readers_.find(*name); it != readers_.end()) worker = it->second.worker;
     }
-    Request req = parse_request(m.payload, allowed);
+    Request req = parse_request(m.payload, policy);
     if (req.refusal.empty() && !worker) req.refusal = "no reader '" + *name + "' on this gateway";
     if (!req.refusal.empty()) {
         log::info("command for reader " + *name + " refused: " + req.refusal);
@@ -114,7 +114,7 @@ void Gateway::reload(const Config& fresh) {
     std::vector<std::string> gone;
     {
         std::lock_guard lock(mu_);
-        allowed_ = fresh.allowed_commands;
+        policy_ = fresh.commands;
         std::map<std::string, const ReaderConfig*> wanted;
         for (const ReaderConfig& rc : fresh.readers) wanted[rc.name] = &rc;
         for (auto it = readers_.begin(); it != readers_.end();) {
@@ -135,7 +135,7 @@ void Gateway::reload(const Config& fresh) {
         for (const ReaderConfig& rc : fresh.readers)
             if (!readers_.count(rc.name)) readers_[rc.name] = launch(rc);
         config_.readers = fresh.readers;
-        config_.allowed_commands = fresh.allowed_commands;
+        config_.commands = fresh.commands;
     }
     log::info("reload: " + std::to_string(fresh.readers.size()) + " readers; " + std::to_string(leaving.size()) +
               " stopped or restarted, " + std::to_string(gone.size()) + " removed");
@@ -186,9 +186,11 @@ std::vector<std::string> Gateway::reader_names() const {
     return out;
 }
 
-std::set<std::string> Gateway::allowed_commands() const {
+std::set<std::string> Gateway::allowed_commands() const { return command_policy().allowed_commands(); }
+
+CommandPolicy Gateway::command_policy() const {
     std::lock_guard lock(mu_);
-    return allowed_;
+    return policy_;
 }
 
 std::shared_ptr<ReaderWorker> Gateway::reader(const std::string& name) const {

@@ -43,7 +43,10 @@ public:
 
     const std::string& id() const { return config_.gateway_id; }  // never changed by a reload
     std::vector<std::string> reader_names() const;
-    // The commands requests may run, as last loaded ([commands]; reloads change it).
+    // Who may run what, as last loaded ([commands]; a reload replaces it): a copy, so a caller
+    // decides a whole request against one policy.
+    CommandPolicy command_policy() const;
+    // command_policy().allowed_commands(), for the callers that take a name set.
     std::set<std::string> allowed_commands() const;
     std::shared_ptr<ReaderWorker> reader(const std::string& name) const;
     // The retained gateway status; offline with its reason ("stopped", or the will's "connection lost").
@@ -70,9 +73,9 @@ private:
     std::unique_ptr<Publisher> publisher_;
     const inventory::Stamp started_ = inventory::Stamp::now();
 
-    mutable std::mutex mu_;  // readers_ and allowed_
+    mutable std::mutex mu_;  // readers_ and policy_
     std::map<std::string, Entry> readers_;
-    std::set<std::string> allowed_;
+    CommandPolicy policy_;
     std::vector<std::shared_ptr<ReaderWorker>> stragglers_;  // retired but still inside an exchange
 };
 
