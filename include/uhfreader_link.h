@@ -576,4 +576,139 @@ UHF_API int uhf_FM151M_Cipher(uhf_link *l, int addr, unsigned char *block, unsig
 
 /** @} */
 
+/** \defgroup epc_api GS1 EPC identifiers
+ *  Tag ids as the supply chain names them: the binary EPC encodings of the GS1 EPC Tag Data
+ *  Standard (1.13 and later) turned into URIs and GS1 element strings, and tag URIs turned back
+ *  into the bytes to write.
+ *
+ *  These functions are pure: they touch only the caller's buffers, allocate nothing, need no
+ *  link and may run in any thread. An id that is not a valid encoding is refused with one of the
+ *  UHF_EPC_ERR_* codes below (uhf_epc_strerror() says it in words); nothing is guessed.
+ *
+ *  \code
+ *  uhf_epc e;
+ *  const unsigned char id[12] = {0x30,0x74,0x25,0x7B,0xF7,0x19,0x4E,0x40,0x00,0x00,0x1A,0x85};
+ *  if (uhf_epc_decode(id, sizeof id, &e) == 0)
+ *      printf("%s %s %s\n", e.uri, e.tag_uri, e.gs1);
+ *      // urn:epc:id:sgtin:0614141.812345.6789
+ *      // urn:epc:tag:sgtin-96:3.0614141.812345.6789  (01)00614141812345(21)6789
+ *  unsigned char out[UHF_EPC_BYTES_MAX];
+ *  int n = uhf_epc_encode("urn:epc:tag:sscc-96:0.0614141.1234567890", out, sizeof out);
+ *  if (n < 0) fprintf(stderr, "%s\n", uhf_epc_strerror(n));
+ *  \endcode
+ *  @{ */
+
+/** \name Binary schemes (uhf_epc::scheme) */
+/** @{ */
+#define UHF_EPC_SGTIN_96 1   /**< serialised trade item (GTIN + numeric serial) */
+#define UHF_EPC_SGTIN_198 2  /**< serialised trade item, alphanumeric serial */
+#define UHF_EPC_SSCC_96 3    /**< serial shipping container code */
+#define UHF_EPC_SGLN_96 4    /**< location (GLN + numeric extension) */
+#define UHF_EPC_SGLN_195 5   /**< location, alphanumeric extension */
+#define UHF_EPC_GRAI_96 6    /**< returnable asset, numeric serial */
+#define UHF_EPC_GRAI_170 7   /**< returnable asset, alphanumeric serial */
+#define UHF_EPC_GIAI_96 8    /**< individual asset, numeric reference */
+#define UHF_EPC_GIAI_202 9   /**< individual asset, alphanumeric reference */
+#define UHF_EPC_GSRN_96 10   /**< service relation, recipient */
+#define UHF_EPC_GSRNP_96 11  /**< service relation, provider */
+#define UHF_EPC_GDTI_96 12   /**< document type, numeric serial */
+#define UHF_EPC_GDTI_174 13  /**< document type, alphanumeric serial */
+#define UHF_EPC_CPI_96 14    /**< component / part, numeric reference */
+#define UHF_EPC_CPI_VAR 15   /**< component / part, alphanumeric reference of variable length */
+#define UHF_EPC_SGCN_96 16   /**< coupon, numeric serial whose leading zeros count */
+#define UHF_EPC_ITIP_110 17  /**< trade item piece, numeric serial */
+#define UHF_EPC_ITIP_212 18  /**< trade item piece, alphanumeric serial */
+#define UHF_EPC_GID_96 19    /**< general identifier (no filter) */
+#define UHF_EPC_USDOD_96 20  /**< US DoD identifier */
+#define UHF_EPC_ADI_VAR 21   /**< aerospace and defence identifier, variable length */
+/** @} */
+
+/** \name Refusals (negative results of the uhf_epc_* functions) */
+/** @{ */
+#define UHF_EPC_ERR_ARGUMENT (-100)  /**< a NULL pointer or a negative length */
+#define UHF_EPC_ERR_SPACE (-101)     /**< the caller's output buffer is too small */
+#define UHF_EPC_ERR_HEADER (-102)    /**< the first byte is no EPC header this library decodes (not a GS1 id) */
+#define UHF_EPC_ERR_SHORT (-103)     /**< the id ends before its scheme's last field (or a terminator) */
+#define UHF_EPC_ERR_PARTITION (-104) /**< the partition value is 7 (no row of the table) */
+#define UHF_EPC_ERR_RANGE (-105)     /**< a numeric field is too large for its digits or bits */
+#define UHF_EPC_ERR_CHARACTER (-106) /**< a character the field does not allow (or a bad %-escape) */
+#define UHF_EPC_ERR_PADDING (-107)   /**< bits that must be zero are not (after a string, reserved, after the id) */
+#define UHF_EPC_ERR_URI (-108)       /**< not a URI of the expected form (prefix, dots, number of parts) */
+#define UHF_EPC_ERR_SCHEME (-109)    /**< the URI names no scheme this library encodes */
+#define UHF_EPC_ERR_LENGTH (-110)    /**< a part has the wrong number of digits, or is empty or too long */
+#define UHF_EPC_ERR_LEADING_ZERO (-111) /**< an integer part written with a leading zero */
+#define UHF_EPC_ERR_FILTER (-112)    /**< the filter value is out of range for the scheme */
+#define UHF_EPC_ERR_PATTERN (-113)   /**< a pattern part that is not allowed there (a range on text, a value after '*') */
+/** @} */
+
+#define UHF_EPC_URI_MAX 256   /**< room for any URI uhf_epc_decode() writes, NUL included */
+#define UHF_EPC_GS1_MAX 96    /**< room for any GS1 element string, NUL included */
+#define UHF_EPC_FIELD_MAX 40  /**< room for any field's text, NUL included */
+#define UHF_EPC_FIELDS 5      /**< most fields a scheme has (the filter aside) */
+#define UHF_EPC_BYTES_MAX 56  /**< room for any encoding uhf_epc_encode() writes */
+
+/** One field of a decoded id: its name and its text as the URI carries it, %-escapes undone. */
+typedef struct uhf_epc_field {
+    const char *name;               /**< "company_prefix", "item_reference", "serial", ... (static) */
+    char value[UHF_EPC_FIELD_MAX];  /**< digits keep their leading zeros where they count */
+} uhf_epc_field;
+
+/** A decoded id. Every string is NUL-terminated; gs1 is empty where the scheme has none. */
+typedef struct uhf_epc {
+    int scheme;        /**< UHF_EPC_SGTIN_96, ... */
+    const char *name;  /**< the scheme's name in a tag URI: "sgtin-96", "cpi-var", ... (static) */
+    int bits;          /**< bits the encoding takes (the rest of the id is zero padding) */
+    int filter;        /**< the filter value, or -1 for a scheme without one (GID-96) */
+    int field_count;   /**< fields in use in \p field */
+    uhf_epc_field field[UHF_EPC_FIELDS]; /**< in URI order */
+    char uri[UHF_EPC_URI_MAX];      /**< pure identity URI: urn:epc:id:sgtin:0614141.812345.6789 */
+    char tag_uri[UHF_EPC_URI_MAX];  /**< tag URI: urn:epc:tag:sgtin-96:3.0614141.812345.6789 */
+    char gs1[UHF_EPC_GS1_MAX];      /**< GS1 element string: (01)00614141812345(21)6789 */
+} uhf_epc;
+
+/** Decodes the binary EPC \p epc (\p len bytes, the EPC bank after the PC word, most
+ *  significant bit first). Bytes after the encoding must be zero.
+ *  \return 0 with \p out filled, or a UHF_EPC_ERR_* code (\p out then holds nothing useful). */
+UHF_API int uhf_epc_decode(const unsigned char *epc, int len, uhf_epc *out);
+
+/** Encodes a tag URI (urn:epc:tag:SCHEME:FILTER.FIELDS..., as uhf_epc::tag_uri) into \p out,
+ *  zero-padded to whole 16-bit words, ready to write to the EPC bank.
+ *  \return the number of bytes written (even), or a UHF_EPC_ERR_* code. */
+UHF_API int uhf_epc_encode(const char *tag_uri, unsigned char *out, int cap);
+
+/** Words for a UHF_EPC_ERR_* code (or "unknown EPC refusal"); never NULL. */
+UHF_API const char *uhf_epc_strerror(int code);
+
+/** The scheme's name in a tag URI ("sgtin-96"), or NULL for a number that names none. */
+UHF_API const char *uhf_epc_scheme_name(int scheme);
+
+#define UHF_EPC_PATTERN_PARTS 6 /**< filter and fields of a pattern */
+
+/** One part of a pattern: anything, one value, or an inclusive range of integers. */
+typedef struct uhf_epc_pattern_part {
+    int kind;                     /**< UHF_EPC_MATCH_ANY, _VALUE or _RANGE */
+    unsigned long long lo, hi;    /**< the range (both ends included) */
+    char value[UHF_EPC_FIELD_MAX];/**< the text a field must equal (%-escapes undone) */
+} uhf_epc_pattern_part;
+#define UHF_EPC_MATCH_ANY 0   /**< "*" */
+#define UHF_EPC_MATCH_VALUE 1 /**< a value */
+#define UHF_EPC_MATCH_RANGE 2 /**< "[lo-hi]", allowed for the filter and integer fields */
+
+/** A parsed pattern URI: urn:epc:pat:sgtin-96:3.0614141.*.* or
+ *  urn:epc:pat:gid-96:95100000.[1-9].*. Once a field is "*" every later one must be too. */
+typedef struct uhf_epc_pattern {
+    int scheme;       /**< the binary scheme an id must be encoded in */
+    int part_count;   /**< parts in use: the filter (part[0], ANY for GID-96) then the fields */
+    uhf_epc_pattern_part part[UHF_EPC_PATTERN_PARTS];
+} uhf_epc_pattern;
+
+/** Parses a pattern URI into \p out. \return 0, or a UHF_EPC_ERR_* code. */
+UHF_API int uhf_epc_pattern_parse(const char *pattern, uhf_epc_pattern *out);
+
+/** Whether the binary EPC matches \p pattern: 1 if it does, 0 if not (an id that does not
+ *  decode matches nothing), UHF_EPC_ERR_ARGUMENT for NULL pointers. */
+UHF_API int uhf_epc_pattern_match(const uhf_epc_pattern *pattern, const unsigned char *epc, int len);
+
+/** @} */
+
 #endif /* UHFREADER_LINK_H */

@@ -1,0 +1,98 @@
+#include "epc/gs1.hpp"
+
+namespace uhf::epc {
+namespace {
+
+// The key's digits and its check digit: `lead` (if any) first, then the company prefix, then
+// the reference whose first digit moves to the front when `lead_from_ref` (the GTIN's
+// indicator, the SSCC's extension digit).
+void put_key(const Parts &in, const char *lead, bool lead_from_ref, TextOut &out) {
+    char d[20];
+    unsigned n = 0;
+    for (; lead && *lead; ++lead) d[n++] = *lead;
+    const Part &company = in.part[0], &ref = in.part[1];
+    unsigned r = 0;
+    if (lead_from_ref) d[n++] = ref.text[r++];
+    for (unsigned i = 0; i < company.len; ++i) d[n++] = company.text[i];
+    for (; r < ref.len; ++r) d[n++] = ref.text[r];
+    d[n] = check_digit(lead ? d + 1 : d, lead ? n - 1 : n);
+    out.put(d, n + 1);
+}
+
+void put_part(const Part &p, TextOut &out) { out.put(p.text, p.len); }
+
+} // namespace
+
+char check_digit(const char *digits, unsigned n) {
+    unsigned sum = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned d = static_cast<unsigned>(digits[n - 1 - i] - '0');
+        sum += (i % 2 == 0) ? 3 * d : d;
+    }
+    return static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+void format_gs1(const Parts &in, TextOut &out) {
+    const Part *serial = &in.part[in.scheme->field_count - 1];
+    switch (in.scheme->gs1) {
+    case Gs1Form::None:
+        return;
+    case Gs1Form::Sgtin:
+        out.put("(01)");
+        put_key(in, nullptr, true, out);
+        out.put("(21)");
+        put_part(*serial, out);
+        return;
+    case Gs1Form::Itip:
+        out.put("(8006)");
+        put_key(in, nullptr, true, out);
+        put_part(in.part[2], out);
+        put_part(in.part[3], out);
+        out.put("(21)");
+        put_part(*serial, out);
+        return;
+    case Gs1Form::Sscc:
+        out.put("(00)");
+        put_key(in, nullptr, true, out);
+        return;
+    case Gs1Form::Sgln:
+        out.put("(414)");
+        put_key(in, nullptr, false, out);
+        // Extension 0 is a GLN without an extension.
+        if (!(serial->len == 1 && serial->text[0] == '0')) {
+            out.put("(254)");
+            put_part(*serial, out);
+        }
+        return;
+    case Gs1Form::Grai:
+        out.put("(8003)");
+        put_key(in, "0", false, out);
+        put_part(*serial, out);
+        return;
+    case Gs1Form::Giai:
+        out.put("(8004)");
+        put_part(in.part[0], out);
+        put_part(in.part[1], out);
+        return;
+    case Gs1Form::Gsrn:
+    case Gs1Form::Gsrnp:
+        out.put(in.scheme->gs1 == Gs1Form::Gsrn ? "(8018)" : "(8017)");
+        put_key(in, nullptr, false, out);
+        return;
+    case Gs1Form::Gdti:
+    case Gs1Form::Sgcn:
+        out.put(in.scheme->gs1 == Gs1Form::Gdti ? "(253)" : "(255)");
+        put_key(in, nullptr, false, out);
+        put_part(*serial, out);
+        return;
+    case Gs1Form::Cpi:
+        out.put("(8010)");
+        put_part(in.part[0], out);
+        put_part(in.part[1], out);
+        out.put("(8011)");
+        put_part(*serial, out);
+        return;
+    }
+}
+
+} // namespace uhf::epc
