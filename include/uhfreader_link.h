@@ -307,6 +307,9 @@ typedef struct uhf_command_info {
     int clears;           /**< bytes of the copy's buffer cleared before the exchange (0: none) */
     int result;           /**< UHF_RESULT_* */
     const char *summary;  /**< one line: what the command does */
+    int changes;          /**< 1 when the command may change the reader, a tag or a security module
+                               (writes, kill, lock, passwords, address, line rate, settings, tag
+                               selection, pass-through); 0 when it only reads */
 } uhf_command_info;
 
 /** How many commands the catalogue holds (98). */

@@ -21,8 +21,9 @@ constexpr int copy_argument(const uhf_command_info &c) {
     return -1;
 }
 
-constexpr uhf_command_info row(const char *name, int code, int family, std::initializer_list<uhf_arg_info> args,
-                               int copy, int copy_size, int clears, int result, const char *summary) {
+constexpr uhf_command_info row(const char *name, int code, int family, bool changes,
+                               std::initializer_list<uhf_arg_info> args, int copy, int copy_size, int clears,
+                               int result, const char *summary) {
     uhf_command_info c{};
     c.name = name;
     c.code = code;
@@ -34,13 +35,14 @@ constexpr uhf_command_info row(const char *name, int code, int family, std::init
     c.clears = clears;
     c.result = result;
     c.summary = summary;
+    c.changes = changes ? 1 : 0;
     return c;
 }
 
 constexpr uhf_command_info kCatalogue[] = {
-#define UHF_ROW(name, code, family, copy, copy_size, clears, result, summary, ...)                              \
-    row(#name, code, UHF_FAMILY_##family, {UHF_FOR_EACH(UHF_INFO, __VA_ARGS__)}, UHF_COPY_##copy, copy_size, \
-        clears, UHF_RESULT_##result, summary),
+#define UHF_ROW(name, code, family, access, copy, copy_size, clears, result, summary, ...)                  \
+    row(#name, code, UHF_FAMILY_##family, UHF_ACCESS_##access, {UHF_FOR_EACH(UHF_INFO, __VA_ARGS__)},        \
+        UHF_COPY_##copy, copy_size, clears, UHF_RESULT_##result, summary),
 #include "commands/all.def"
 #undef UHF_ROW
 };

@@ -22,7 +22,7 @@ int run(uhf::RowId row, int addr, const int *scalars, unsigned char *const *buff
 }  // namespace
 
 extern "C" {
-#define UHF_ROW(name, code, family, copy, copy_size, clears, result, summary, ...)          \
+#define UHF_ROW(name, code, family, access, copy, copy_size, clears, result, summary, ...)        \
     UHF_API int name(int addr UHF_FOR_EACH(UHF_DECL, __VA_ARGS__)) {                         \
         const int scalars[4] = {UHF_FOR_EACH(UHF_SCALAR, __VA_ARGS__)};                      \
         unsigned char *const buffers[4] = {UHF_FOR_EACH(UHF_BUFFER, __VA_ARGS__)};           \

@@ -1,7 +1,13 @@
 // The command table's machinery. Every command is one row in a family's .def file:
 //
-//   UHF_ROW(name, code, family, copy rule, fixed copy size, bytes cleared, result rule, summary,
-//           arguments after the address...)
+//   UHF_ROW(name, code, family, access, copy rule, fixed copy size, bytes cleared, result rule,
+//           summary, arguments after the address...)
+//
+// where access is READS for a command that only reads (the reader's settings, a tag's memory,
+// an inventory round and its list, a security chip's identity or random numbers) and CHANGES
+// for one that may change the reader, a tag or a security module (settings, address, line
+// rate, writes, kill, lock, passwords, tag selection, raw pass-through): front ends that let
+// the public read but not change take it from here.
 //
 // and each row is expanded three times: into the designed function (designed.cpp), its link
 // twin (twins.cpp) and its catalogue entry (catalogue.cpp). An argument is one of
@@ -58,6 +64,9 @@
 #define UHF_BUFFER_BLK(n, layout, size) n
 #define UHF_BUFFER_OUT(n, room) n
 #define UHF_BUFFER_BLKOUT(n, layout, size, room) n
+
+#define UHF_ACCESS_READS false
+#define UHF_ACCESS_CHANGES true
 
 // The catalogue's description of each argument.
 #define UHF_INFO(arg) UHF_CAT(UHF_INFO_, arg),
