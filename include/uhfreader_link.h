@@ -64,6 +64,7 @@
 #define UHF_ERR_UNKNOWN_HOST (-13)  /**< TCP: the host name does not resolve */
 #define UHF_ERR_USB (-14)           /**< USB: libusb failed (initialising, configuring or claiming the reader) */
 #define UHF_ERR_IO (-15)            /**< the device could not be opened or set up for another reason */
+#define UHF_ERR_CANCELLED (-16)     /**< uhf_cancel() ended the wait; the link stays usable */
 /** @} */
 
 /** Exchange code of a request refused because a request block pointer is NULL (detail 106):
@@ -171,6 +172,30 @@ UHF_API int uhf_reconnect(uhf_link *l);
  */
 UHF_API int uhf_exchange(uhf_link *l, int addr, int code, const unsigned char *req, int req_len,
                          unsigned char *reply, int reply_cap, int *reply_len);
+
+/**
+ * Ends the wait of an exchange on link \p l: the exchange (a command, uhf_exchange(), uhf_call(),
+ * uhf_reconnect()'s connection and handshakes) returns UHF_ERR_CANCELLED within 10 ms, and the
+ * link stays usable for the next exchange. Every wait of every transport watches for it: a
+ * request being sent, a reply being waited for or read, a TCP connection being made, a USB
+ * transfer (which is cancelled on the device).
+ *
+ * Safe from any thread and from a signal handler (async-signal-safe: it writes to a descriptor
+ * the link made when it was opened, and nothing else).
+ *
+ * A cancel is never lost: posted while no exchange waits, it stays pending, and the next wait on
+ * the link returns UHF_ERR_CANCELLED at once and clears it; starting an exchange does not clear
+ * it. So a thread that sets its own stop flag and then calls uhf_cancel() cannot miss the
+ * exchange it means to stop, whenever that exchange begins. Several cancels before one wait
+ * count as one. An exchange that ends cancelled took its reply (or the rest of it) with it: the
+ * next exchange on the link throws away whatever arrives late, as after a timeout.
+ *
+ * The designed interface (LinkCom, the default link) is not affected and has no cancel.
+ *
+ * \param l a link from uhf_open(); it must not be closed while uhf_cancel() may run on it
+ * \return 0, or UHF_ERR_CLOSED for a NULL link (there is no default link to cancel).
+ */
+UHF_API int uhf_cancel(uhf_link *l);
 
 /** The status byte of the link's last reply whose status byte was read (UHF_ERR_CLOSED for a
  *  NULL link). */

@@ -57,9 +57,10 @@ ExchangeEnd packet_exchange(const ExchangeState &s, Transport &t, PacketBuffers 
 
     IoResult io;
     if (!send_pieces(s, t, b, len, timing.piece_send_ms, trace, &io))
-        return {code::usb_send, io.status == Io::gone, io.error};
+        return {code::usb_send, io.status == Io::gone, io.error, io.status == Io::cancelled};
     const int wait = s.command == kHandshake ? timing.handshake_reply_ms : timing.reply_ms;
-    if (!receive_transfer(s, t, b, wait, trace, &io)) return {code::usb_no_reply, io.status == Io::gone, io.error};
+    if (!receive_transfer(s, t, b, wait, trace, &io))
+        return {code::usb_no_reply, io.status == Io::gone, io.error, io.status == Io::cancelled};
 
     ReplyFields f;
     const Outcome o = decode_usb_reply({b.rx, b.rx_len}, s.expectation(), f, s.reply_area());

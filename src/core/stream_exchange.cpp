@@ -22,7 +22,7 @@ Outcome await_first_byte(StreamReader &line, int budget, int poll_ms) {
             continue;
         }
         last_was_byte = false;
-        if (line.gone()) break;
+        if (line.gone() || line.cancelled()) break;
         // No wait after the last attempt.
         if (used + 1 == budget || !line.wait(poll_ms)) ++used;
     }
@@ -42,7 +42,9 @@ ExchangeEnd stream_exchange(const ExchangeState &s, Transport &t, const StreamTi
     trace.emit(UHF_TRACE_SENT, {frame, len});
     const IoResult sent = t.send({frame, len}, timing.send_bound_ms);
     if (s.request_length > 0) s.last_byte = s.request[s.request_length - 1];
-    if (sent.bytes < len) return {request_send_failure({frame, len}, sent.bytes), sent.status == Io::gone, sent.error};
+    if (sent.bytes < len)
+        return {request_send_failure({frame, len}, sent.bytes), sent.status == Io::gone, sent.error,
+                sent.status == Io::cancelled};
 
     s.handshake_poll_base = kPollBase;
     s.command_poll_base = kPollBase;
@@ -63,6 +65,7 @@ ExchangeEnd stream_exchange(const ExchangeState &s, Transport &t, const StreamTi
     trace.flush();
     end.gone = line.gone();
     end.error = line.error();
+    end.cancelled = line.cancelled();
     return end;
 }
 

@@ -15,6 +15,7 @@ struct ExchangeEnd {
     Outcome outcome;
     bool gone = false;
     int error = 0;
+    bool cancelled = false;  // the link's cancel signal ended a wait: the outcome is moot
 };
 
 struct StreamTiming {

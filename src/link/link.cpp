@@ -5,6 +5,7 @@
 
 
 #include "link/default_link.hpp"
+#include "transport/cancel.hpp"
 
 uhf_link::uhf_link(const uhf::DeviceTarget &s, const char *text, const uhf_options &o)
     : state(storage.bind()), target(s), options(o) {
@@ -70,6 +71,11 @@ void close_transport(uhf_link &l) {
 
 int link_exchange(uhf_link &l) {
     const ExchangeState &s = l.state;
+    if (cancel_raised(l.cancel_fd)) {
+        lower_cancel(l.cancel_fd);
+        s.detail = 0;
+        return UHF_ERR_CANCELLED;
+    }
     Transport *t = l.gone ? nullptr : active_transport(l);
     if (t == nullptr) return UHF_ERR_GONE;
     s.detail = 0;
@@ -80,6 +86,13 @@ int link_exchange(uhf_link &l) {
         const auto *serial = std::get_if<SerialTransport>(&l.transport);
         end = stream_exchange(s, *t, stream_timing(l, serial != nullptr ? serial->line_rate() : kSlowestRate),
                               l.trace);
+    }
+    if (end.cancelled) {
+        // The reply, or what is left of it, may still come: the next exchange discards it as
+        // a late reply (TCP and the line before every request, USB once a reply is owed).
+        lower_cancel(l.cancel_fd);
+        s.detail = 0;
+        return UHF_ERR_CANCELLED;
     }
     const int rc = s.finish(end.outcome);
     if (rc != 0 && end.gone) {
@@ -103,27 +116,39 @@ int link_command(uhf_link *l, const uhf_command_info &row, int addr, const int *
 // Opens the link's device and proves the reader at `addr`. Called with the lock held (or
 // before the link is shared).
 int connect_link(uhf_link &l, int addr) {
+    if (cancel_raised(l.cancel_fd)) {
+        lower_cancel(l.cancel_fd);
+        return UHF_ERR_CANCELLED;
+    }
     close_transport(l);
     const DeviceTarget &d = l.target;
     OpenResult r;
     switch (d.kind) {
-    case DeviceTarget::Kind::serial:
-        r = l.transport.emplace<SerialTransport>().open(d.path, d.baud);
+    case DeviceTarget::Kind::serial: {
+        SerialTransport &serial = l.transport.emplace<SerialTransport>();
+        serial.cancel_fd = l.cancel_fd;
+        r = serial.open(d.path, d.baud);
         break;
+    }
     case DeviceTarget::Kind::usb: {
         UsbTransport &usb = l.transport.emplace<UsbTransport>(false, UsbBinding{});
+        usb.cancel_fd = l.cancel_fd;
         r = usb.open(d.usb);
         if (r.ok()) usb.use_endpoints(usb::kEndpointOut, usb::kEndpointIn);
         break;
     }
-    case DeviceTarget::Kind::tcp:
-        r = l.transport.emplace<TcpTransport>().open(
-            d.host, d.port, l.options.connect_timeout_ms > 0 ? l.options.connect_timeout_ms : kDefaultConnectMs);
+    case DeviceTarget::Kind::tcp: {
+        TcpTransport &tcp = l.transport.emplace<TcpTransport>();
+        tcp.cancel_fd = l.cancel_fd;
+        r = tcp.open(d.host, d.port,
+                     l.options.connect_timeout_ms > 0 ? l.options.connect_timeout_ms : kDefaultConnectMs);
         break;
+    }
     }
     if (!r.ok()) {
         close_transport(l);
         l.gone = true;
+        if (r.code == UHF_ERR_CANCELLED) lower_cancel(l.cancel_fd);
         return r.code;
     }
     l.gone = false;
@@ -138,7 +163,7 @@ int connect_link(uhf_link &l, int addr) {
             l.addr = addr;
             return 0;
         }
-        if (rc == UHF_ERR_GONE) break;
+        if (rc == UHF_ERR_GONE || rc == UHF_ERR_CANCELLED) break;
     }
     close_transport(l);
     l.gone = true;

@@ -29,6 +29,7 @@ struct uhf_link {
     char device[1100] = {};
     uhf_options options{};
     std::variant<std::monostate, uhf::SerialTransport, uhf::UsbTransport, uhf::TcpTransport> transport;
+    int cancel_fd = -1; // the link's cancel signal (transport/cancel.hpp), made with the link
     int addr = 0;       // the address the link was proven at
     bool gone = false;  // the device vanished; exchanges fail at once until a reconnect
 };
@@ -38,12 +39,15 @@ namespace uhf {
 // The link's transport, or nullptr while it has none open.
 Transport *active_transport(uhf_link &l);
 
-// One exchange on the prepared state, with the link's lock held: the exchange code, or
-// UHF_ERR_GONE when the device vanished (now or before).
+// One exchange on the prepared state, with the link's lock held: the exchange code,
+// UHF_ERR_GONE when the device vanished (now or before), or UHF_ERR_CANCELLED when the link's
+// cancel signal was raised before or during it (nothing is sent when it was raised before).
 int link_exchange(uhf_link &l);
 
 // Opens the link's device and proves the reader at `addr`, with the lock held (or before the
 // link is shared): 0, a UHF_ERR_* open failure, or the last handshake's exchange code.
+// A raised cancel signal ends it with UHF_ERR_CANCELLED: before it starts, the link is left
+// as it was; part-way, the device is closed again (uhf_reconnect brings it back).
 int connect_link(uhf_link &l, int addr);
 void close_transport(uhf_link &l);
 

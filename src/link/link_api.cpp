@@ -1,9 +1,13 @@
 // The link API: opening, closing and reconnecting links, raw exchanges and what they left.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "link/link.hpp"
+#include "transport/cancel.hpp"
 
 namespace {
 
@@ -12,6 +16,7 @@ bool options_valid(const uhf_options *o) {
 }
 
 void destroy(uhf_link *l) {
+    if (l->cancel_fd >= 0) ::close(l->cancel_fd);
     l->~uhf_link();
     std::free(l);
 }
@@ -40,6 +45,12 @@ UHF_API int uhf_open_with(uhf_link **out, const char *device, int addr, const uh
     if (memory == nullptr) return UHF_ERR_NO_MEMORY;
     auto *l = new (memory) uhf_link(target, device, options != nullptr ? *options : uhf_options{});
     if (options != nullptr) l->trace.set(options->trace, options->trace_user);
+    l->cancel_fd = make_cancel_signal();
+    if (l->cancel_fd < 0) {
+        const int code = errno == ENOMEM ? UHF_ERR_NO_MEMORY : UHF_ERR_IO;
+        destroy(l);
+        return code;
+    }
     const int rc = connect_link(*l, addr);
     if (rc != 0) {
         destroy(l);
@@ -91,6 +102,14 @@ UHF_API int uhf_exchange(uhf_link *l, int addr, int code, const unsigned char *r
     const std::size_t n = s.reply_length < static_cast<std::uint32_t>(reply_cap) ? s.reply_length
                                                                                  : static_cast<std::size_t>(reply_cap);
     if (n > 0) std::memcpy(reply, s.reply, n);
+    return 0;
+}
+
+// No lock: it must not wait for the exchange it ends, and it may run in a signal handler. The
+// descriptor is fixed from uhf_open to uhf_close.
+UHF_API int uhf_cancel(uhf_link *l) {
+    if (l == nullptr) return UHF_ERR_CLOSED;
+    raise_cancel(l->cancel_fd);
     return 0;
 }
 

@@ -105,6 +105,9 @@ constexpr Words kLink[] = {
      "libusb could not initialise, configure or claim the reader: replug it; a kernel driver bound to it is "
      "detached automatically where the system allows"},
     {UHF_ERR_IO, -1, "the device could not be opened or set up: the system log (dmesg) may say why"},
+    {UHF_ERR_CANCELLED, -1,
+     "cancelled: uhf_cancel() ended the wait (the link stays usable; a late reply is discarded by the next "
+     "exchange)"},
 };
 
 const char *find(const Words *table, int n, int code, int detail) {

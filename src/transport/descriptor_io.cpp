@@ -26,20 +26,22 @@ ssize_t read_some(int fd, Descriptor kind, std::uint8_t *data, std::size_t n) {
 
 }  // namespace
 
-int wait_for(int fd, short events, int ms) {
+int wait_for(int fd, short events, int ms, int cancel_fd) {
     const std::int64_t deadline = monotonic_ms() + ms;
     for (;;) {
         std::int64_t left = deadline - monotonic_ms();
         if (left < 0) left = 0;
-        pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r > 0) return p.revents;
+        // poll() skips a negative descriptor, so without a cancel signal this is a plain wait.
+        pollfd p[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
+        const int r = ::poll(p, 2, static_cast<int>(left));
+        if (r > 0 && (p[1].revents & POLLIN) != 0) return kWaitCancelled;
+        if (r > 0) return p[0].revents;
         if (r == 0) return 0;
         if (errno != EINTR) return -1;
     }
 }
 
-IoResult write_within(int fd, Descriptor kind, std::span<const std::uint8_t> bytes, int bound_ms) {
+IoResult write_within(int fd, Descriptor kind, std::span<const std::uint8_t> bytes, int bound_ms, int cancel_fd) {
     if (fd < 0) return {Io::failed, 0, EBADF};
     std::size_t done = 0;
     const std::int64_t deadline = monotonic_ms() + bound_ms;
@@ -53,18 +55,20 @@ IoResult write_within(int fd, Descriptor kind, std::span<const std::uint8_t> byt
         if (n < 0 && errno != EAGAIN) return io_error(errno, done);
         const std::int64_t left = deadline - monotonic_ms();
         if (left <= 0) return {Io::timeout, done, 0};
-        const int ready = wait_for(fd, POLLOUT, static_cast<int>(left));
+        const int ready = wait_for(fd, POLLOUT, static_cast<int>(left), cancel_fd);
         if (ready == 0) return {Io::timeout, done, 0};
+        if (ready == kWaitCancelled) return {Io::cancelled, done, 0};
         if (ready < 0) return io_error(errno, done);
     }
     return {Io::ok, done, 0};
 }
 
-IoResult read_within(int fd, Descriptor kind, std::span<std::uint8_t> into, int timeout_ms) {
+IoResult read_within(int fd, Descriptor kind, std::span<std::uint8_t> into, int timeout_ms, int cancel_fd) {
     if (fd < 0) return {Io::failed, 0, EBADF};
     if (timeout_ms > 0) {
-        const int ready = wait_for(fd, POLLIN, timeout_ms);
+        const int ready = wait_for(fd, POLLIN, timeout_ms, cancel_fd);
         if (ready == 0) return {Io::timeout, 0, 0};
+        if (ready == kWaitCancelled) return {Io::cancelled, 0, 0};
         if (ready < 0) return io_error(errno, 0);
     }
     for (;;) {

@@ -108,11 +108,11 @@ void SerialTransport::discard_stale_input(Trace &) {
 }
 
 IoResult SerialTransport::send(std::span<const std::uint8_t> bytes, int bound_ms) {
-    return write_within(fd_, Descriptor::terminal, bytes, bound_ms);
+    return write_within(fd_, Descriptor::terminal, bytes, bound_ms, cancel_fd);
 }
 
 IoResult SerialTransport::receive(std::span<std::uint8_t> into, int timeout_ms) {
-    return read_within(fd_, Descriptor::terminal, into, timeout_ms);
+    return read_within(fd_, Descriptor::terminal, into, timeout_ms, cancel_fd);
 }
 
 }  // namespace uhf

@@ -39,12 +39,13 @@ bool errno_means_gone(int err) {
 
 bool StreamReader::fill(int timeout_ms) {
     head_ = tail_ = 0;
-    if (gone_) return false;
+    if (gone_ || cancelled_) return false;
     const IoResult r = t_.receive(buf_, timeout_ms);
     if (r.status == Io::gone) {
         gone_ = true;
         error_ = r.error;
     }
+    if (r.status == Io::cancelled) cancelled_ = true;
     if (r.status != Io::ok || r.bytes == 0) return false;
     tail_ = r.bytes;
     trace_.received({buf_, tail_});
@@ -68,7 +69,7 @@ void StreamReader::start_frame(int gap_ms, int bound_ms) {
 
 bool StreamReader::next(std::uint8_t &b) {
     while (head_ == tail_ && !fill(0)) {
-        if (gone_) return false;
+        if (gone_ || cancelled_) return false;
         const std::int64_t left = frame_deadline_ms_ - monotonic_ms();
         if (left <= 0) return false;
         if (!fill(static_cast<int>(left < gap_ms_ ? left : gap_ms_))) return false;

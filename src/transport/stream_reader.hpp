@@ -34,6 +34,8 @@ public:
     // The device vanished while reading (hang-up, reset, end of the connection).
     bool gone() const { return gone_; }
     int error() const { return error_; }
+    // The link's cancel signal ended a wait; nothing more is read.
+    bool cancelled() const { return cancelled_; }
 
 private:
     bool fill(int timeout_ms);
@@ -52,6 +54,7 @@ private:
     std::int64_t frame_deadline_ms_ = 0;
     int gap_ms_ = 0;
     bool gone_ = false;
+    bool cancelled_ = false;
     int error_ = 0;
 };
 

@@ -28,8 +28,8 @@ void set_option(int fd, int level, int name, int value) {
     ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
-// One connect attempt to one resolved address, bounded by `deadline_ms`.
-OpenResult connect_one(const addrinfo &ai, std::int64_t deadline_ms, int &fd_out) {
+// One connect attempt to one resolved address, bounded by `deadline_ms` and the cancel signal.
+OpenResult connect_one(const addrinfo &ai, std::int64_t deadline_ms, int cancel_fd, int &fd_out) {
     const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.ai_protocol);
     if (fd < 0) return {UHF_ERR_CONNECT, errno};
     if (::connect(fd, ai.ai_addr, ai.ai_addrlen) != 0 && errno != EINPROGRESS) {
@@ -38,7 +38,11 @@ OpenResult connect_one(const addrinfo &ai, std::int64_t deadline_ms, int &fd_out
         return {UHF_ERR_CONNECT, err};
     }
     std::int64_t left = deadline_ms - monotonic_ms();
-    const int ready = left > 0 ? wait_for(fd, POLLOUT, static_cast<int>(left)) : 0;
+    const int ready = left > 0 ? wait_for(fd, POLLOUT, static_cast<int>(left), cancel_fd) : 0;
+    if (ready == kWaitCancelled) {
+        ::close(fd);
+        return {UHF_ERR_CANCELLED, 0};
+    }
     if (ready <= 0) {
         const int err = ready == 0 ? ETIMEDOUT : errno;
         ::close(fd);
@@ -75,8 +79,8 @@ OpenResult TcpTransport::open(const char *host, const char *port, int timeout_ms
     OpenResult last{UHF_ERR_CONNECT, ECONNREFUSED};
     int fd = -1;
     for (const addrinfo *ai = list; ai != nullptr && fd < 0; ai = ai->ai_next) {
-        last = connect_one(*ai, deadline, fd);
-        if (last.code == UHF_ERR_TIMEOUT) break;
+        last = connect_one(*ai, deadline, cancel_fd, fd);
+        if (last.code == UHF_ERR_TIMEOUT || last.code == UHF_ERR_CANCELLED) break;
     }
     ::freeaddrinfo(list);
     if (fd < 0) return last;
@@ -117,14 +121,14 @@ void TcpTransport::discard_stale_input(Trace &trace) {
 
 IoResult TcpTransport::send(std::span<const std::uint8_t> bytes, int bound_ms) {
     if (gone_) return {Io::gone, 0, ECONNRESET};
-    const IoResult r = write_within(fd_, Descriptor::socket, bytes, bound_ms);
+    const IoResult r = write_within(fd_, Descriptor::socket, bytes, bound_ms, cancel_fd);
     if (r.status == Io::gone) gone_ = true;
     return r;
 }
 
 IoResult TcpTransport::receive(std::span<std::uint8_t> into, int timeout_ms) {
     if (gone_) return {Io::gone, 0, ECONNRESET};
-    const IoResult r = read_within(fd_, Descriptor::socket, into, timeout_ms);
+    const IoResult r = read_within(fd_, Descriptor::socket, into, timeout_ms, cancel_fd);
     if (r.status == Io::gone) gone_ = true;
     return r;
 }

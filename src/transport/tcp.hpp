@@ -12,8 +12,8 @@ public:
     constexpr TcpTransport() = default;
 
     // Connects within `timeout_ms`: UHF_ERR_UNKNOWN_HOST, UHF_ERR_CONNECT (refused,
-    // unreachable) or UHF_ERR_TIMEOUT otherwise. Closes a connection this transport holds
-    // first.
+    // unreachable), UHF_ERR_TIMEOUT, or UHF_ERR_CANCELLED when the cancel signal ends the wait
+    // (name resolution itself is not cancelled). Closes a connection this transport holds first.
     OpenResult open(const char *host, const char *port, int timeout_ms);
 
     int fd() const { return fd_; }

@@ -16,6 +16,7 @@ namespace uhf {
 enum class Io {
     ok,       // bytes moved
     timeout,  // nothing within the time allowed
+    cancelled,  // the link's cancel signal ended the wait (uhf_cancel)
     gone,     // the device vanished: unplugged, hung up, connection reset or closed
     failed,   // any other error
 };
@@ -50,6 +51,9 @@ public:
 
     // A request went out whose reply was not taken whole; its late answer may still come.
     bool reply_outstanding = false;
+    // The link's cancel signal (transport/cancel.hpp), watched by every wait; -1: nothing
+    // cancels (the designed interface's transports).
+    int cancel_fd = -1;
 
 protected:
     Transport() = default;

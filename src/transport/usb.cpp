@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/mutex.hpp"
+#include "transport/cancel.hpp"
 #include "uhfreader.h"
 
 namespace uhf {
@@ -24,6 +25,28 @@ Io io_status(int r) {
     default: return Io::failed;
     }
 }
+
+// How long one slice of event handling may block: the longest a raised cancel signal goes
+// unnoticed while a transfer is waited for.
+constexpr int kSliceUs = 2000;
+// Event handling that keeps failing (it should not) is given up after this many slices; the
+// transfer then stays with libusb and is never reused.
+constexpr int kFailedSlicesMax = 500;
+
+// A finished transfer's status as libusb's synchronous call reports it.
+int transfer_result(int status) {
+    switch (status) {
+    case LIBUSB_TRANSFER_COMPLETED: return 0;
+    case LIBUSB_TRANSFER_TIMED_OUT: return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_STALL: return LIBUSB_ERROR_PIPE;
+    case LIBUSB_TRANSFER_NO_DEVICE: return LIBUSB_ERROR_NO_DEVICE;
+    case LIBUSB_TRANSFER_OVERFLOW: return LIBUSB_ERROR_OVERFLOW;
+    case LIBUSB_TRANSFER_CANCELLED: return LIBUSB_ERROR_INTERRUPTED;
+    default: return LIBUSB_ERROR_IO;
+    }
+}
+
+void LIBUSB_CALL on_transfer_done(libusb_transfer *t) { *static_cast<int *>(t->user_data) = 1; }
 
 int open_error(int r) {
     switch (r) {
@@ -125,6 +148,8 @@ void UsbTransport::use_endpoints(int out, int in) {
 }
 
 void UsbTransport::close() {
+    if (transfer_ != nullptr) libusb_free_transfer(transfer_);
+    transfer_ = nullptr;
     if (claimed_) libusb_release_interface(handle_, usb::kInterface);
     claimed_ = false;
     if (handle_ != nullptr) libusb_close(handle_);
@@ -186,35 +211,67 @@ OpenResult UsbTransport::open(const UsbSelector &which) {
     if ((r = libusb_set_configuration(handle_, usb::kConfiguration)) < 0) return fail(open_error(r), r);
     if ((r = libusb_claim_interface(handle_, usb::kInterface)) < 0) return fail(open_error(r), r);
     claimed_ = true;
+    // A link's exchanges allocate nothing: the one transfer they use is made here.
+    if (cancel_fd >= 0 && (transfer_ = libusb_alloc_transfer(0)) == nullptr)
+        return fail(UHF_ERR_NO_MEMORY, LIBUSB_ERROR_NO_MEM);
     return {};
+}
+
+IoResult UsbTransport::bulk(int endpoint, std::uint8_t *data, std::size_t len, int timeout_ms) {
+    if (transfer_ != nullptr) return cancellable_bulk(endpoint, data, len, timeout_ms);
+    int moved = 0;
+    const int r = libusb_bulk_transfer(handle_, static_cast<unsigned char>(endpoint), data, static_cast<int>(len),
+                                       &moved, bounded(timeout_ms));
+    return {io_status(r), static_cast<std::size_t>(moved > 0 ? moved : 0), r};
+}
+
+// The transfer's own timeout bounds the wait; a raised cancel signal cuts it short within one
+// slice, and the transfer is cancelled and reaped before this returns, so the next transfer
+// can reuse it.
+IoResult UsbTransport::cancellable_bulk(int endpoint, std::uint8_t *data, std::size_t len, int timeout_ms) {
+    if (cancel_raised(cancel_fd)) return {Io::cancelled, 0, 0};
+    int completed = 0;
+    libusb_fill_bulk_transfer(transfer_, handle_, static_cast<unsigned char>(endpoint), data, static_cast<int>(len),
+                              on_transfer_done, &completed, bounded(timeout_ms));
+    int r = libusb_submit_transfer(transfer_);
+    if (r < 0) return {io_status(r), 0, r};
+    bool cancelling = false;
+    int failed_slices = 0;
+    while (completed == 0) {
+        timeval slice{0, kSliceUs};
+        r = libusb_handle_events_timeout_completed(ctx_, &slice, &completed);
+        if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED && ++failed_slices > kFailedSlicesMax) {
+            transfer_ = nullptr;  // still libusb's; later exchanges use the synchronous call
+            return {Io::failed, 0, r};
+        }
+        if (completed == 0 && !cancelling && cancel_raised(cancel_fd)) {
+            cancelling = true;
+            if (libusb_cancel_transfer(transfer_) == LIBUSB_ERROR_NOT_FOUND) cancelling = false;
+        }
+    }
+    const std::size_t moved = transfer_->actual_length > 0 ? static_cast<std::size_t>(transfer_->actual_length) : 0;
+    if (transfer_->status == LIBUSB_TRANSFER_CANCELLED) return {Io::cancelled, moved, 0};
+    r = transfer_result(transfer_->status);
+    return {io_status(r), moved, r};
 }
 
 void UsbTransport::discard_stale_input(Trace &trace) {
     std::uint8_t buf[kReplyCapacity];
     for (int i = 0; i < usb::timing().drain_reads_max; ++i) {
-        int got = 0;
-        if (libusb_bulk_transfer(handle_, static_cast<unsigned char>(*bind_.endpoint_in), buf, sizeof buf, &got,
-                                 bounded(usb::timing().drain_read_ms)) != 0)
-            break;
-        trace.emit(UHF_TRACE_DISCARDED, {buf, static_cast<std::size_t>(got)});
+        const IoResult r = bulk(*bind_.endpoint_in, buf, sizeof buf, usb::timing().drain_read_ms);
+        if (r.status != Io::ok) break;
+        trace.emit(UHF_TRACE_DISCARDED, {buf, r.bytes});
     }
 }
 
 IoResult UsbTransport::send(std::span<const std::uint8_t> bytes, int bound_ms) {
     if (!is_open()) return {Io::failed, 0, LIBUSB_ERROR_NO_DEVICE};
-    int moved = 0;
-    const int r = libusb_bulk_transfer(handle_, static_cast<unsigned char>(*bind_.endpoint_out),
-                                       const_cast<std::uint8_t *>(bytes.data()), static_cast<int>(bytes.size()),
-                                       &moved, bounded(bound_ms));
-    return {io_status(r), static_cast<std::size_t>(moved > 0 ? moved : 0), r};
+    return bulk(*bind_.endpoint_out, const_cast<std::uint8_t *>(bytes.data()), bytes.size(), bound_ms);
 }
 
 IoResult UsbTransport::receive(std::span<std::uint8_t> into, int timeout_ms) {
     if (!is_open()) return {Io::failed, 0, LIBUSB_ERROR_NO_DEVICE};
-    int got = 0;
-    const int r = libusb_bulk_transfer(handle_, static_cast<unsigned char>(*bind_.endpoint_in), into.data(),
-                                       static_cast<int>(into.size()), &got, bounded(timeout_ms));
-    return {io_status(r), static_cast<std::size_t>(got > 0 ? got : 0), r};
+    return bulk(*bind_.endpoint_in, into.data(), into.size(), timeout_ms);
 }
 
 }  // namespace uhf

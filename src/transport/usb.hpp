@@ -8,6 +8,7 @@
 struct libusb_context;
 struct libusb_device;
 struct libusb_device_handle;
+struct libusb_transfer;
 
 namespace uhf {
 
@@ -64,6 +65,12 @@ public:
     void close() override;
 
 private:
+    // One bulk transfer: libusb's synchronous call for the designed interface, or with a
+    // cancel signal the transfer made at open, watched in short slices (cancelled on the
+    // device when the signal is raised).
+    IoResult bulk(int endpoint, std::uint8_t *data, std::size_t len, int timeout_ms);
+    IoResult cancellable_bulk(int endpoint, std::uint8_t *data, std::size_t len, int timeout_ms);
+
     bool default_context_;
     UsbBinding bind_;
     int own_out_ = 0;
@@ -74,6 +81,7 @@ private:
     libusb_device *device_ = nullptr;
     libusb_device_handle *handle_ = nullptr;
     bool claimed_ = false;
+    libusb_transfer *transfer_ = nullptr;  // a link's transfer, made once at open
     int held_bus_ = 0;
     int held_address_ = 0;
 };
