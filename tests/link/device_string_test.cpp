@@ -26,7 +26,10 @@ struct Accepted {
 
 std::string ports_of(const uhf::UsbSelector &u) {
     std::string s;
-    for (int i = 0; i < u.port_count; ++i) s += (i ? "." : "") + std::to_string(u.ports[i]);
+    for (int i = 0; i < u.port_count; ++i) {
+        if (i) s += '.';
+        s += std::to_string(u.ports[i]);
+    }
     return s;
 }
 
