@@ -1,0 +1,208 @@
+// uhf_cancel on stream links (a pseudo-terminal and TCP on loopback): a reader that does not
+// answer holds an exchange for the link's long reply wait, and a cancel from another thread or a
+// signal handler ends it at once; the link then works as before. Built under ThreadSanitizer
+// as well.
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "link_support.hpp"
+#include "sim/tcp_reader.hpp"
+
+namespace {
+
+using namespace uhftest;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Long enough that an exchange ended by anything but the cancel fails the bounds below.
+constexpr int kLongReplyWaitMs = 10000;
+// Generous against the 10 ms the library promises: the machine may be loaded, or sanitized.
+constexpr auto kCancelBound = 1000ms;
+constexpr int kCommand = 0x42;
+
+enum class Kind { serial, tcp };
+
+// One simulated reader and one link to it, over the transport the test is for.
+class StreamCancel : public testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Kind::serial) {
+            pty_ = std::make_unique<uhfsim::PtyReader>();
+            device_ = pty_->path();
+        } else {
+            tcp_ = std::make_unique<uhfsim::TcpReader>();
+            device_ = "tcp:" + tcp_->address();
+        }
+        options_.reply_timeout_ms = kLongReplyWaitMs;
+        link = open_link(device_, kAddr, &options_);
+        ASSERT_TRUE(link);
+        sim().clear_log();
+    }
+
+    uhfsim::detail::StreamReader &sim() {
+        return pty_ ? static_cast<uhfsim::detail::StreamReader &>(*pty_)
+                    : static_cast<uhfsim::detail::StreamReader &>(*tcp_);
+    }
+
+    int exchange() { return uhf_exchange(link.get(), kAddr, kCommand, nullptr, 0, nullptr, 0, nullptr); }
+
+    // The next exchange is answered and succeeds: the cancel left the link usable, and the
+    // reply it abandoned is not taken for the new one's.
+    void expect_link_usable() {
+        sim().script(uhfsim::Action::reply(kAddr, 0x05, 0, {9}));
+        unsigned char reply[4] = {};
+        int len = 0;
+        EXPECT_EQ(uhf_exchange(link.get(), kAddr, 0x05, nullptr, 0, reply, 4, &len), 0);
+        EXPECT_EQ(len, 1);
+        EXPECT_EQ(reply[0], 9);
+    }
+
+    std::unique_ptr<uhfsim::PtyReader> pty_;
+    std::unique_ptr<uhfsim::TcpReader> tcp_;
+    std::string device_;
+    uhf_options options_{};
+    LinkPtr link;
+};
+
+TEST_P(StreamCancel, CancelFromAnotherThreadEndsTheReplyWait) {
+    sim().script(uhfsim::Action::silent());
+    Clock::time_point cancelled_at{};
+    std::thread canceller([&] {
+        ASSERT_TRUE(sim().wait_for_requests(1, 5s));
+        cancelled_at = Clock::now();
+        EXPECT_EQ(uhf_cancel(link.get()), 0);
+    });
+    const auto start = Clock::now();
+    const int rc = exchange();
+    const auto returned = Clock::now();
+    canceller.join();
+    EXPECT_EQ(rc, UHF_ERR_CANCELLED) << uhf_strerror(rc, 0);
+    EXPECT_EQ(uhf_detail(link.get()), 0);
+    EXPECT_LT(returned - cancelled_at, kCancelBound);
+    EXPECT_LT(returned - start, std::chrono::milliseconds(kLongReplyWaitMs / 2));
+    expect_link_usable();
+}
+
+TEST_P(StreamCancel, CancelMidReplyAbandonsTheRestAndTheNextExchangeDiscardsIt) {
+    // The first bytes of a reply come at once, the rest seconds later: the cancel lands mid-frame
+    // (or just before it).
+    sim().script(uhfsim::Action::reply(kAddr, kCommand, 0, {1, 2, 3, 4, 5, 6, 7, 8}).chunked(6, 1500));
+    std::thread canceller([&] {
+        ASSERT_TRUE(sim().wait_for_requests(1, 5s));
+        std::this_thread::yield();
+        uhf_cancel(link.get());
+    });
+    const auto start = Clock::now();
+    const int rc = exchange();
+    canceller.join();
+    EXPECT_EQ(rc, UHF_ERR_CANCELLED);
+    EXPECT_LT(Clock::now() - start, 1400ms) << "the exchange waited for the rest of the reply";
+    // The abandoned reply's rest has arrived by the next request, which must not take it.
+    ASSERT_TRUE(sim().wait_idle(10s));
+    expect_link_usable();
+}
+
+std::atomic<uhf_link *> g_signal_link{nullptr};
+extern "C" void cancel_on_signal(int) { uhf_cancel(g_signal_link.load()); }
+
+TEST_P(StreamCancel, CancelFromASignalHandlerEndsTheReplyWait) {
+    struct sigaction sa {};
+    struct sigaction old {};
+    sa.sa_handler = cancel_on_signal;
+    sigemptyset(&sa.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR2, &sa, &old), 0);
+    g_signal_link = link.get();
+    sim().script(uhfsim::Action::silent());
+    const pthread_t waiter = pthread_self();
+    Clock::time_point signalled_at{};
+    std::thread signaller([&] {
+        ASSERT_TRUE(sim().wait_for_requests(1, 5s));
+        signalled_at = Clock::now();
+        pthread_kill(waiter, SIGUSR2);
+    });
+    const int rc = exchange();
+    const auto returned = Clock::now();
+    signaller.join();
+    sigaction(SIGUSR2, &old, nullptr);
+    g_signal_link = nullptr;
+    EXPECT_EQ(rc, UHF_ERR_CANCELLED);
+    EXPECT_LT(returned - signalled_at, kCancelBound);
+    expect_link_usable();
+}
+
+TEST_P(StreamCancel, CancelWhileNothingWaitsEndsTheNextExchangeBeforeItSendsAndOnlyThatOne) {
+    // Several cancels before one exchange count as one.
+    EXPECT_EQ(uhf_cancel(link.get()), 0);
+    EXPECT_EQ(uhf_cancel(link.get()), 0);
+    const auto start = Clock::now();
+    EXPECT_EQ(exchange(), UHF_ERR_CANCELLED);
+    EXPECT_LT(Clock::now() - start, kCancelBound);
+    EXPECT_TRUE(sim().requests().empty()) << "a cancelled exchange sent its request";
+    expect_link_usable();
+}
+
+TEST_P(StreamCancel, ReconnectHonoursACancelBeforeItAndDuringItsHandshakes) {
+    // Raised before: the link is left as it was.
+    uhf_cancel(link.get());
+    EXPECT_EQ(uhf_reconnect(link.get()), UHF_ERR_CANCELLED);
+    expect_link_usable();
+
+    // During the handshakes of a reader that has gone quiet.
+    sim().set_handler([](const uhfsim::Request &) { return uhfsim::Action::silent(); });
+    sim().clear_log();
+    std::thread canceller([&] {
+        ASSERT_TRUE(sim().wait_for_requests(1, 5s));
+        uhf_cancel(link.get());
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(uhf_reconnect(link.get()), UHF_ERR_CANCELLED);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kLongReplyWaitMs / 2));
+    canceller.join();
+    EXPECT_EQ(sim().requests().size(), 1u) << "a cancelled handshake was tried again";
+
+    sim().set_handler(uhfsim::ScriptedReader::default_reply);
+    EXPECT_EQ(uhf_reconnect(link.get()), 0);
+    expect_link_usable();
+}
+
+// A loop that checks its stop flag, then exchanges: a stop that sets the flag and then cancels
+// ends it promptly wherever in the loop it lands, because a cancel is never lost.
+TEST_P(StreamCancel, StopFlagThenCancelNeverMissesTheLoop) {
+    sim().set_handler([](const uhfsim::Request &r) { return uhfsim::Action::reply(r.addr, r.cmd, 0, {}).delayed(2); });
+    for (int round = 0; round < 30; ++round) {
+        std::atomic<bool> stop{false};
+        std::atomic<int> exchanges{0};
+        std::thread loop([&] {
+            while (!stop.load()) {
+                exchange();
+                exchanges.fetch_add(1);
+            }
+        });
+        // Land the stop at a different point of the loop each round.
+        while (exchanges.load() < 1 + round % 3) std::this_thread::yield();
+        const auto at = Clock::now();
+        stop = true;
+        uhf_cancel(link.get());
+        loop.join();
+        EXPECT_LT(Clock::now() - at, kCancelBound) << "round " << round;
+    }
+}
+
+TEST(Cancel, NullLinkIsClosedAndTheCodeHasWords) {
+    EXPECT_EQ(uhf_cancel(nullptr), UHF_ERR_CLOSED);
+    EXPECT_NE(std::string(uhf_strerror(UHF_ERR_CANCELLED, 0)).find("uhf_cancel"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, StreamCancel, testing::Values(Kind::serial, Kind::tcp),
+                         [](const auto &info) { return info.param == Kind::serial ? "Serial" : "Tcp"; });
+
+}  // namespace
