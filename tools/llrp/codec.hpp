@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "llrp/catalogue.hpp"
 #include "llrp/status.hpp"
 #include "llrp/value.hpp"
 

@@ -39,7 +39,9 @@ struct Failure {
   throw Failure{fault, std::move(description), subject, field, {}};
 }
 
-Error to_error(const Failure &f) {
+// The path is cut to max_depth - 1 parameters, so that the LLRPStatus carrying it stays within
+// the nesting a peer with the same limit decodes; the description still names the culprit.
+Error to_error(const Failure &f, unsigned max_depth) {
   Error e;
   e.description = f.description;
   if (f.enclosing.empty()) {
@@ -54,6 +56,12 @@ Error to_error(const Failure &f) {
   if (f.subject) e.parameters.push_back({*f.subject, parameter_code(f.fault)});
   else e.parameters.back().code = parameter_code(f.fault);
   e.field = f.field;
+  std::size_t room = max_depth > 1 ? max_depth - 1 : 1;
+  if (e.parameters.size() > room) {
+    e.parameters.resize(room);
+    e.parameters.back().code = StatusCode::P_ParameterError;
+    e.field.reset();
+  }
   return e;
 }
 
@@ -343,7 +351,7 @@ Decoded decode(std::span<const std::uint8_t> bytes, const DecodeOptions &options
   try {
     decoder.body(*def, bytes.data() + header_size, h.length - header_size, m.fields, m.params, 0);
   } catch (const Failure &f) {
-    d.error = to_error(f);
+    d.error = to_error(f, options.limits.max_depth);
     return d;
   }
   d.exact = decoder.exact && (bytes[0] & 0xE0) == 0;
