@@ -20,7 +20,7 @@ Failures raise, in the library's own words (uhf_strerror):
 - OpenError(code): the device could not be opened, or no reader answered (``failure`` names the
   cause);
 - ExchangeError(code, detail): an exchange failed; DeviceGoneError when the device went away
-  (reconnect() brings the link back);
+  (reconnect() brings the link back), CancelledError when Link.cancel() ended it;
 - ReaderStatusError(status, data): the reader answered with a non-zero status byte.
 
 Reader is the designed interface (one link per process, the exported exchange state) for code
@@ -32,7 +32,7 @@ else by the system loader (``libuhfreader.so.1``).
 
 from ._catalogue import Argument, Command, catalogue as _read_catalogue
 from ._devices import DeviceInfo, list_devices
-from ._errors import (DeviceGoneError, ExchangeError, LinkClosedError, LinkError, LinkFailure,
+from ._errors import (CancelledError, DeviceGoneError, ExchangeError, LinkClosedError, LinkError, LinkFailure,
                       OpenError, ReaderStatusError, RequestTooLongError, TagListFormatError,
                       UhfError, describe_exchange)
 from ._inventory import Tag, TagListPage, parse_tag_list
@@ -42,7 +42,7 @@ from ._reader import Reader
 from ._version import __version__
 
 __all__ = [
-    "Argument", "Command", "DeviceGoneError", "DeviceInfo", "Direction", "ExchangeError", "Link",
+    "Argument", "CancelledError", "Command", "DeviceGoneError", "DeviceInfo", "Direction", "ExchangeError", "Link",
     "LinkClosedError", "LinkError", "LinkFailure", "OpenError", "Reader", "ReaderStatusError",
     "RequestTooLongError", "Tag", "TagListFormatError", "TagListPage", "TraceEvent", "UhfError",
     "__version__", "commands", "describe_exchange", "library_version", "list_devices", "load",

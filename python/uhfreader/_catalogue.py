@@ -107,6 +107,7 @@ class Command:
     copy_arg: int
     result: int
     summary: str
+    changes: bool  # may change the reader, a tag or a security module; False: only reads
     info: "ctypes._Pointer[_library.CommandInfo]" = field(repr=False, compare=False)
 
     @property
@@ -145,14 +146,16 @@ _lock = threading.Lock()
 _catalogues: Dict[int, Tuple[Command, ...]] = {}
 
 
-def _command(ptr: "ctypes._Pointer[_library.CommandInfo]") -> Command:
+def _command(ptr: "ctypes._Pointer[_library.CommandInfo]", has_column: bool) -> Command:
     c = ptr.contents
+    # A 1.1 library built before the column has no such field: every command may change then.
+    changes = bool(c.changes) if has_column else True
     args = tuple(
         Argument(_library.text(a.name), a.kind, a.block, a.size, int(a.min), int(a.max))
         for a in c.args[: c.arg_count]
     )
     return Command(_library.text(c.name), c.code, FAMILIES.get(c.family, str(c.family)), args,
-                   c.copy, c.copy_size, c.copy_arg, c.result, _library.text(c.summary), ptr)
+                   c.copy, c.copy_size, c.copy_arg, c.result, _library.text(c.summary), changes, ptr)
 
 
 def catalogue(lib: Optional[ctypes.CDLL] = None) -> Tuple[Command, ...]:
@@ -161,7 +164,8 @@ def catalogue(lib: Optional[ctypes.CDLL] = None) -> Tuple[Command, ...]:
     with _lock:
         if id(lib) not in _catalogues:
             _catalogues[id(lib)] = tuple(
-                _command(lib.uhf_command_at(i)) for i in range(lib.uhf_command_count()))
+                _command(lib.uhf_command_at(i), hasattr(lib, "uhf_cancel"))
+                for i in range(lib.uhf_command_count()))
         return _catalogues[id(lib)]
 
 

@@ -25,6 +25,7 @@ class LinkFailure(enum.IntEnum):
     UNKNOWN_HOST = -13
     USB = -14
     IO = -15
+    CANCELLED = -16
 
 
 REFUSED_TOO_LONG = 248  # exchange code of a request refused before sending (detail 104)
@@ -78,6 +79,11 @@ class DeviceGoneError(ExchangeError):
             self.words = gone
             prefix = f"{what}: " if what else ""
             self.args = (f"{prefix}{gone} (exchange {code}, detail {detail}; the node is gone)",)
+
+
+class CancelledError(ExchangeError):
+    """Link.cancel() ended the exchange (``code`` is LinkFailure.CANCELLED); the link stays
+    usable."""
 
 
 class RequestTooLongError(ExchangeError, ValueError):

@@ -53,6 +53,7 @@ class CommandInfo(ctypes.Structure):
         ("clears", c_int),
         ("result", c_int),
         ("summary", ctypes.c_char_p),
+        ("changes", c_int),
     ]
 
 
@@ -105,12 +106,16 @@ _PROTOTYPES = {
     "uhf_block_length": (c_int, (COMMAND, c_int, BYTES, c_int)),
     "uhf_copy_length": (c_int, (COMMAND, BYTES)),
     "uhf_call": (c_int, (LINK, COMMAND, c_int, ctypes.POINTER(c_int), ctypes.POINTER(BYTES))),
+    "uhf_cancel": (c_int, (LINK,)),
     # The designed interface's link management, for Reader.
     "PcSendOrder": (c_int, ()),
     "LinkCom": (c_int, (c_int, c_int, c_int)),
     "LinkCom_Path": (c_int, (c_int, ctypes.c_char_p, c_int)),
     "UnLinkCom": (c_int, ()),
 }
+
+# Functions that 1.1 libraries built before them lack.
+_LATER = frozenset({"uhf_cancel"})
 
 # The designed interface's exported variables: name -> ctypes type.
 VARIABLES: Dict[str, Any] = {
@@ -166,6 +171,8 @@ def _declare(lib: ctypes.CDLL, path: str) -> None:
         raise OSError(f"{path} is libuhfreader 1.0, without the link API this package needs "
                       "(1.1 or later); set UHFREADER_LIBRARY to a newer build")
     for name, (restype, argtypes) in _PROTOTYPES.items():
+        if name in _LATER and not hasattr(lib, name):
+            continue  # an older 1.1 library; the methods that need it say so when called
         fn = getattr(lib, name)
         fn.restype = restype
         fn.argtypes = list(argtypes)

@@ -17,7 +17,7 @@ from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, NamedTuple, Opt
 
 from . import _library, _methods
 from ._call import Copy, PreparedCall, check_bytes, check_int
-from ._errors import (DeviceGoneError, ExchangeError, LinkClosedError, LinkFailure, OpenError,
+from ._errors import (CancelledError, DeviceGoneError, ExchangeError, LinkClosedError, LinkFailure, OpenError,
                       ReaderStatusError)
 from ._inventory import Tag, inventory
 
@@ -114,6 +114,9 @@ class Link:
         _methods.install(Link, self._lib, echo_as_int=True)
         self._commands = _methods.commands_by_name(self._lib)
         self._lock = threading.Lock()
+        # Held by cancel() and by close() around freeing the link, never across an exchange:
+        # a cancel cannot wait for the exchange it ends, nor touch a link being freed.
+        self._cancel_lock = threading.Lock()
         self._keep: Dict[str, Any] = {}  # C callbacks, alive as long as the library may call them
         if trace is not None:
             self._keep["trace"] = self._options.trace = _c_trace(trace)
@@ -147,7 +150,7 @@ class Link:
     def close(self) -> None:
         """Closes the device and frees the link; waits for a call under way on another thread.
         Closing twice is harmless."""
-        with self._lock:
+        with self._lock, self._cancel_lock:
             self._finalizer()
 
     def __enter__(self) -> "Link":
@@ -164,6 +167,23 @@ class Link:
         if not self._handle.value:
             raise LinkClosedError(self._device)
         return self._handle
+
+    def cancel(self) -> None:
+        """Ends the exchange waiting on this link, from any thread: it raises CancelledError
+        within milliseconds, and the link stays usable. A cancel while nothing waits is kept,
+        and the next exchange raises CancelledError before sending anything (reconnect(): an
+        OpenError whose ``failure`` is LinkFailure.CANCELLED); so a worker that checks a stop flag before each exchange cannot miss a stop that sets
+        the flag and then cancels. Does nothing on a closed link.
+
+        Python runs signal handlers on the main thread between calls, so a handler cannot end
+        an exchange running on the main thread: cancel from another thread (or run exchanges
+        on a worker thread)."""
+        with self._cancel_lock:
+            if not self._handle.value:
+                return
+            if not hasattr(self._lib, "uhf_cancel"):
+                raise NotImplementedError(f"{self._lib._name}: this libuhfreader has no uhf_cancel")
+            self._lib.uhf_cancel(self._handle)
 
     def reconnect(self) -> None:
         """Opens the device string again and proves the reader, after the device went away
@@ -206,6 +226,8 @@ class Link:
     def _failure(self, rc: int, detail: int, what: str) -> ExchangeError:
         if rc == LinkFailure.GONE:
             return DeviceGoneError(rc, detail, what, library=self._lib)
+        if rc == LinkFailure.CANCELLED:
+            return CancelledError(rc, detail, what, library=self._lib)
         return ExchangeError(rc, detail, what, library=self._lib)
 
     def exchange(self, code: int, data: bytes = b"") -> bytes:
