@@ -34,11 +34,10 @@ install(TARGETS uhfreader uhfreader_static
 install(FILES ${PROJECT_SOURCE_DIR}/include/uhfreader.h ${PROJECT_SOURCE_DIR}/include/uhfreader_link.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
-# The tools are optional to this file: they install when their targets exist. A tool linked to
-# the shared library finds it beside itself wherever the tree was installed.
+# The tools are optional to this file: they install when their targets exist. They link the
+# static library, so they carry no RUNPATH and need nothing from the library's directory.
 foreach(tool uhfctl uhfsim)
   if(TARGET ${tool})
-    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   endif()
 endforeach()
@@ -130,7 +129,6 @@ include(${CMAKE_CURRENT_LIST_DIR}/docs.cmake)
 if(TARGET uhfd)
   set(UHF_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the uhfd unit goes, relative to the prefix or absolute (systemd also reads /usr/local/lib/systemd/system)")
-  set_target_properties(uhfd PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
   install(TARGETS uhfd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT gateway)
   set(UHFD_PATH "${CMAKE_INSTALL_FULL_SBINDIR}/uhfd")
   set(UHFD_CONFIG "${CMAKE_INSTALL_FULL_SYSCONFDIR}/uhfd/uhfd.toml")

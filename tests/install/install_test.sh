@@ -33,6 +33,11 @@ done
 for t in "${tools[@]}"; do
     [[ -x $prefix/bin/$t ]] || fail "missing $prefix/bin/$t"
     "$prefix/bin/$t" --help >/dev/null 2>&1 || fail "installed $t --help does not run"
+    # Static builds of the library: nothing to find at run time, so no search path either.
+    if objdump -p "$prefix/bin/$t" | grep -Eq '^ *(RUNPATH|RPATH) '; then
+        fail "installed $t carries $(objdump -p "$prefix/bin/$t" | grep -E '^ *(RUNPATH|RPATH) ')"
+    fi
+    if grep -q UHFCTL_TEST_ "$prefix/bin/$t"; then fail "installed $t has the tests' hooks"; fi
 done
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig

@@ -37,7 +37,9 @@ int dispatch(const Context& ctx) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Test seam, not for users: device listing looks under a scratch /dev and sysfs tree.
+#ifdef UHFCTL_TEST_HOOKS
+    // Test seam, compiled only into the tests' build of uhfctl: device listing looks under a
+    // scratch /dev and sysfs tree.
     const char* root = std::getenv("UHFCTL_TEST_ROOT");
     const std::string dev = root ? std::string(root) + "/dev" : "";
     const std::string sys = root ? std::string(root) + "/sys/class/tty" : "";
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
         const char* usb = std::getenv("UHFCTL_TEST_USB");
         uhf::devices::roots() = {dev.c_str(), sys.c_str(), by_id.c_str(), usb && std::string(usb) == "1"};
     }
+#endif
 
     // Known before parsing, so even a usage error comes out as JSON when asked for.
     bool json = false;
