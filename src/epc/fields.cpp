@@ -60,7 +60,8 @@ int decode_var6(BitReader &in, Charset set, unsigned min, unsigned max, Part &ou
         if (v == 0) break;
         if (n == max) return UHF_EPC_ERR_LENGTH;
         const char c = six_bit_char(static_cast<unsigned>(v));
-        if (!char_allowed(set, c) || (c == '#' && n != 0)) return UHF_EPC_ERR_CHARACTER;
+        if (!char_allowed(set, c) || (c == '#' && n != 0 && set == Charset::Adi6Serial))
+            return UHF_EPC_ERR_CHARACTER;
         out.text[n++] = c;
     }
     out.len = static_cast<std::uint8_t>(n);

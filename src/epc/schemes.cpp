@@ -8,8 +8,6 @@ namespace {
 // Company prefix bits/digits, then reference bits/digits, for partition values 0..6.
 constexpr PartitionTable sgtin_partition{{{40, 12, 4, 1}, {37, 11, 7, 2}, {34, 10, 10, 3},
     {30, 9, 14, 4}, {27, 8, 17, 5}, {24, 7, 20, 6}, {20, 6, 24, 7}}};
-constexpr PartitionTable sscc_partition{{{40, 12, 17, 5}, {37, 11, 20, 6}, {34, 10, 24, 7},
-    {30, 9, 27, 8}, {27, 8, 30, 9}, {24, 7, 34, 10}, {20, 6, 37, 11}}};
 // SGLN, GDTI and SGCN share it.
 constexpr PartitionTable sgln_partition{{{40, 12, 1, 0}, {37, 11, 4, 1}, {34, 10, 7, 2},
     {30, 9, 11, 3}, {27, 8, 14, 4}, {24, 7, 17, 5}, {20, 6, 21, 6}}};
@@ -19,6 +17,7 @@ constexpr PartitionTable giai96_partition{{{40, 12, 42, 13}, {37, 11, 45, 14}, {
     {30, 9, 52, 16}, {27, 8, 55, 17}, {24, 7, 58, 18}, {20, 6, 62, 19}}};
 constexpr PartitionTable giai202_partition{{{40, 12, 148, 18}, {37, 11, 151, 19},
     {34, 10, 154, 20}, {30, 9, 158, 21}, {27, 8, 161, 22}, {24, 7, 164, 23}, {20, 6, 168, 24}}};
+// SSCC, GSRN and GSRNP share it.
 constexpr PartitionTable gsrn_partition{{{40, 12, 18, 5}, {37, 11, 21, 6}, {34, 10, 24, 7},
     {30, 9, 28, 8}, {27, 8, 31, 9}, {24, 7, 34, 10}, {20, 6, 38, 11}}};
 constexpr PartitionTable cpi96_partition{{{40, 12, 11, 3}, {37, 11, 14, 4}, {34, 10, 17, 5},
@@ -47,7 +46,7 @@ constexpr Scheme schemes[scheme_count] = {
      3, {company, padded("item_reference"), integer(38, "serial")}},
     {UHF_EPC_SGTIN_198, 0x36, "sgtin-198", "sgtin", 198, 3, &sgtin_partition, 0, Gs1Form::Sgtin,
      3, {company, padded("item_reference"), string7(140, "serial")}},
-    {UHF_EPC_SSCC_96, 0x31, "sscc-96", "sscc", 96, 3, &sscc_partition, 25, Gs1Form::Sscc,
+    {UHF_EPC_SSCC_96, 0x31, "sscc-96", "sscc", 96, 3, &gsrn_partition, 24, Gs1Form::Sscc,
      2, {company, padded("serial_reference")}},
     {UHF_EPC_SGLN_96, 0x32, "sgln-96", "sgln", 96, 3, &sgln_partition, 0, Gs1Form::Sgln,
      3, {company, padded("location_reference"), integer(41, "extension")}},
@@ -93,6 +92,23 @@ constexpr Scheme schemes[scheme_count] = {
          Field{Kind::Var6, 0, 0, 32, Charset::Adi6, "part_number"},
          Field{Kind::Var6, 0, 1, 30, Charset::Adi6Serial, "serial"}}},
 };
+
+// Every row of a fixed-length scheme's partition table adds up to the scheme's length.
+constexpr bool lengths_add_up(const Scheme &s) {
+    if (s.bits == 0) return true;
+    unsigned fixed = 8 + s.filter_bits + s.reserved_bits + (s.partition ? 3 : 0);
+    for (unsigned i = 0; i < s.field_count; ++i) fixed += s.fields[i].bits;
+    if (!s.partition) return fixed == s.bits;
+    for (const PartitionRow &r : *s.partition)
+        if (fixed + r.company_bits + r.ref_bits != s.bits) return false;
+    return true;
+}
+constexpr bool all_lengths_add_up() {
+    for (const Scheme &s : schemes)
+        if (!lengths_add_up(s)) return false;
+    return true;
+}
+static_assert(all_lengths_add_up(), "a partition row or field width does not fit its scheme");
 
 constexpr std::array<std::int8_t, 256> header_index = [] {
     std::array<std::int8_t, 256> t{};
