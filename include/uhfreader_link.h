@@ -177,8 +177,8 @@ UHF_API int uhf_exchange(uhf_link *l, int addr, int code, const unsigned char *r
  * Ends the wait of an exchange on link \p l: the exchange (a command, uhf_exchange(), uhf_call(),
  * uhf_reconnect()'s connection and handshakes) returns UHF_ERR_CANCELLED within 10 ms, and the
  * link stays usable for the next exchange. Every wait of every transport watches for it: a
- * request being sent, a reply being waited for or read, a TCP connection being made, a USB
- * transfer (which is cancelled on the device).
+ * request being sent, a reply being waited for or read, a TCP connection being made (resolving
+ * its host name is not cancelled), a USB transfer (which is cancelled on the device).
  *
  * Safe from any thread and from a signal handler (async-signal-safe: it writes to a descriptor
  * the link made when it was opened, and nothing else).
