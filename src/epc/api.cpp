@@ -32,8 +32,7 @@ UHF_API int uhf_epc_decode(const unsigned char *epc, int len, uhf_epc *out) {
     }
     TextOut uri(out->uri, sizeof out->uri), tag(out->tag_uri, sizeof out->tag_uri),
         gs1(out->gs1, sizeof out->gs1);
-    format_pure_uri(parts, uri);
-    format_tag_uri(parts, tag);
+    format_uris(parts, uri, tag);
     format_gs1(parts, gs1);
     // The buffers are sized for the longest id of every scheme; this only guards that sizing.
     if (!uri.finish() || !tag.finish() || !gs1.finish()) return UHF_EPC_ERR_SPACE;

@@ -17,6 +17,19 @@ public:
 
     // Caller checks remaining() >= n first; n <= 64.
     std::uint64_t take(unsigned n) {
+        const std::size_t first = pos_ >> 3;
+        const unsigned off = pos_ & 7;
+        // Whole 8-byte loads where they stay inside the id: the common case, one load a field.
+        if (n + off <= 64 && first + 8 <= (bits_ >> 3)) {
+            std::uint64_t w = 0;
+            for (unsigned i = 0; i < 8; ++i) w = (w << 8) | bytes_[first + i];
+            pos_ += n;
+            return n == 0 ? 0 : (w << off) >> (64 - n);
+        }
+        return take_slowly(n);
+    }
+
+    std::uint64_t take_slowly(unsigned n) {
         std::uint64_t v = 0;
         while (n) {
             const unsigned off = pos_ & 7;

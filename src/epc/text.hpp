@@ -40,23 +40,40 @@ private:
     bool full_ = false;
 };
 
+inline constexpr std::uint64_t pow10_table[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull,
+    100000ull, 1000000ull, 10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
+    100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
+    1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
+    10000000000000000000ull};
+
+// 10^d for d < 20.
+inline constexpr std::uint64_t pow10(unsigned d) { return pow10_table[d]; }
+
 // Writes v in decimal, at least `width` digits (leading zeros); returns the digits written.
 inline std::size_t format_decimal(std::uint64_t v, unsigned width, char *out) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     char tmp[24];
-    std::size_t n = 0;
-    do {
-        tmp[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    while (n < width) tmp[n++] = '0';
-    for (std::size_t i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
-    return n;
-}
-
-inline constexpr std::uint64_t pow10(unsigned d) {
-    std::uint64_t v = 1;
-    while (d--) v *= 10;
-    return v;
+    char *end = tmp + sizeof tmp, *p = end;
+    while (v >= 100) {
+        const unsigned r = static_cast<unsigned>(v % 100);
+        v /= 100;
+        *--p = pairs[2 * r + 1];
+        *--p = pairs[2 * r];
+    }
+    if (v >= 10) {
+        *--p = pairs[2 * v + 1];
+        *--p = pairs[2 * v];
+    } else {
+        *--p = static_cast<char>('0' + v);
+    }
+    std::size_t n = static_cast<std::size_t>(end - p);
+    std::size_t pad = width > n ? width - n : 0;
+    for (std::size_t i = 0; i < pad; ++i) out[i] = '0';
+    std::memcpy(out + pad, p, n);
+    return n + pad;
 }
 
 } // namespace uhf::epc

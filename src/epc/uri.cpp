@@ -25,6 +25,10 @@ void put_fields(const Parts &in, TextOut &out) {
     for (unsigned i = 0; i < s.field_count; ++i) {
         if (i) out.put('.');
         const Part &p = in.part[i];
+        if (!is_text_kind(s.fields[i].kind)) {
+            out.put(p.text, p.len);
+            continue;
+        }
         for (unsigned j = 0; j < p.len; ++j) {
             const char c = p.text[j];
             if (must_escape(s.fields[i].charset, c)) {
@@ -45,6 +49,29 @@ void format_pure_uri(const Parts &in, TextOut &out) {
     out.put(in.scheme->id_name);
     out.put(':');
     put_fields(in, out);
+}
+
+void format_uris(const Parts &in, TextOut &pure, TextOut &tag) {
+    char body[UHF_EPC_URI_MAX];
+    TextOut fields(body, sizeof body);
+    put_fields(in, fields);
+    pure.put("urn:epc:id:", 11);
+    pure.put(in.scheme->id_name);
+    pure.put(':');
+    pure.put(body, fields.size());
+    tag.put("urn:epc:tag:", 12);
+    tag.put(in.scheme->tag_name);
+    tag.put(':');
+    if (in.filter >= 0) {
+        char digits[4];
+        tag.put(digits, format_decimal(static_cast<unsigned>(in.filter), 0, digits));
+        tag.put('.');
+    }
+    tag.put(body, fields.size());
+    if (!fields.finish()) {
+        pure.put(body, sizeof body);  // cannot fit: marks both as overflowed
+        tag.put(body, sizeof body);
+    }
 }
 
 void format_tag_uri(const Parts &in, TextOut &out) {

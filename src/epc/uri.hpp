@@ -15,6 +15,8 @@ struct Slice {
 
 void format_pure_uri(const Parts &in, TextOut &out);
 void format_tag_uri(const Parts &in, TextOut &out);
+// Both at once, the fields formatted once.
+void format_uris(const Parts &in, TextOut &pure, TextOut &tag);
 
 // The scheme after `prefix` ("urn:epc:tag:"), its name ending at ':'; `body` is what follows.
 int parse_scheme(const char *uri, const char *prefix, const Scheme *&scheme, const char *&body);
