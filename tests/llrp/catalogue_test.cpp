@@ -1,7 +1,8 @@
 // The rows as a whole: what the encoder, the decoder and the replies take for granted of them.
 #include <gtest/gtest.h>
 
-#include <set>
+#include <fstream>
+#include <sstream>
 
 #include "llrp/catalogue.hpp"
 #include "llrp/status.hpp"
@@ -85,6 +86,18 @@ TEST(Catalogue, ChoiceMembersAreParametersOfTheCatalogue) {
         EXPECT_NE(find_parameter(member), nullptr) << item.name;
       }
     }
+  }
+}
+
+// docs/llrp.md's coverage tables name every message and parameter the rows hold.
+TEST(Catalogue, DocumentationListsEveryDefinition) {
+  std::ifstream in(LLRP_DOC);
+  ASSERT_TRUE(in) << LLRP_DOC;
+  std::stringstream text;
+  text << in.rdbuf();
+  for (const Definition *d : every_definition()) {
+    std::string row = "| " + std::to_string(d->type) + " | `" + std::string(d->name) + "` |";
+    EXPECT_NE(text.str().find(row), std::string::npos) << d->name << " is not in " << LLRP_DOC;
   }
 }
 
