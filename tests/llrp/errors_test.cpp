@@ -162,6 +162,14 @@ TEST(Custom, RefusedWhenAsked) {
   EXPECT_EQ(error_reply(m).type, msg::ERROR_MESSAGE);
 }
 
+TEST(ErrorReply, NoneToABadErrorMessage) {
+  Decoded bad_error = decode(message(msg::ERROR_MESSAGE, ""));
+  ASSERT_EQ(bad_error.error.code, S::M_MissingParameter);
+  EXPECT_FALSE(should_reply(bad_error));
+  EXPECT_TRUE(should_reply(decode(message(msg::KEEPALIVE_ACK, "00"))));
+  EXPECT_TRUE(should_reply(decode(hex("04 64"))));  // too short to say it is an ERROR_MESSAGE
+}
+
 // Every request the catalogue holds has a response that can carry an error.
 TEST(ErrorReply, EncodesForEveryRequest) {
   for (const Definition &def : all_messages()) {

@@ -90,4 +90,8 @@ Encoded encode(const Message &message);
 // in that version, with no error details, as the standard asks.
 Message error_reply(const Decoded &decoded);
 
+// Whether a message that did not decode is answered at all: an ERROR_MESSAGE never is, however
+// malformed, so that two peers cannot answer each other's errors for ever.
+bool should_reply(const Decoded &decoded);
+
 }  // namespace uhf::llrp

@@ -71,4 +71,8 @@ Message error_reply(const Decoded &decoded) {
   return reply;
 }
 
+bool should_reply(const Decoded &decoded) {
+  return !decoded.header || decoded.header->type != msg::ERROR_MESSAGE;
+}
+
 }  // namespace uhf::llrp
