@@ -14,6 +14,7 @@
 #include "link_support.hpp"
 #include "sim/model.hpp"
 #include "sim/wire.hpp"
+#include "support/require.hpp"
 #include "support/ser2net.hpp"
 
 namespace {
@@ -24,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 class ThroughSer2net : public testing::Test {
 protected:
     void SetUp() override {
-        if (std::string(UHF_SER2NET).empty()) GTEST_SKIP() << "ser2net is not installed";
+        if (std::string(UHF_SER2NET).empty()) GTEST_SKIP() << uhftest::missing_program_message("ser2net", "ser2net");
         uhf::serial::timing().first_byte_poll_ms = kLinkPollMs;
         sim.set_handler(model.handler());
         server = std::make_unique<Ser2net>(UHF_SER2NET, sim.path());
