@@ -19,7 +19,7 @@ _uhfctl() {
 
     local options="--device --usb --port --sim --sim-tags --sim-seed --baud --addr --timeout --attempts --json
                    --trace --version --help"
-    local builtins="link info scan inventory raw demo commands help"
+    local builtins="link info scan inventory raw demo commands help epc"
 
     # The command already given, if any.
     local i command=
@@ -42,6 +42,7 @@ _uhfctl() {
     case $command in
         inventory) options+=" --watch --family --rounds --interval --layout" ;;
         commands) options+=" --names" ;;
+        epc) options+=" decode encode --write" ;;
         help)
             COMPREPLY=($(compgen -W "$builtins $("${words[0]}" commands --names 2>/dev/null)" -- "$cur"))
             return ;;

@@ -14,7 +14,7 @@ namespace uhfctl {
 
 namespace {
 
-constexpr const char* kBuiltins[] = {"link", "info", "scan", "inventory", "raw", "demo", "commands", "help"};
+constexpr const char* kBuiltins[] = {"link", "info", "scan", "inventory", "raw", "demo", "commands", "help", "epc"};
 
 long long integer(const std::string& option, const std::string& text, long long lo, long long hi) {
     const auto v = parse_int(text, lo, hi);
@@ -117,6 +117,8 @@ Invocation parse_command_line(int argc, char** argv) {
             sub->add_option("--interval", raw.interval);
             sub->add_option("--family", raw.families)->expected(1)->take_all();
             sub->add_option("--layout", raw.layout);
+        } else if (std::string(name) == "epc") {
+            sub->add_flag("--write", inv.epc_write);
         } else if (std::string(name) == "commands") {
             sub->add_flag("--names", inv.names);
         }

@@ -47,5 +47,6 @@ int run_inventory(const Context& ctx);
 int run_demo(const Context& ctx);
 int run_help(const Context& ctx);
 int run_commands(const Context& ctx);
+int run_epc(const Context& ctx);  // GS1 EPC ids: decode, encode, write
 
 }  // namespace uhfctl

@@ -31,6 +31,7 @@ int dispatch(const Context& ctx) {
     if (inv.command == "raw") return run_raw(ctx);
     if (inv.command == "demo") return run_demo(ctx);
     if (inv.command == "commands") return run_commands(ctx);
+    if (inv.command == "epc") return run_epc(ctx);
     throw UsageError("unknown command '" + inv.command + "'");
 }
 

@@ -59,6 +59,7 @@ struct Invocation {
     bool help = false;     // --help given (with or without a command)
     bool version = false;  // --version
     bool names = false;    // commands --names
+    bool epc_write = false;  // epc encode --write
 };
 
 // Throws UsageError. A command line asking for help or the version parses too.

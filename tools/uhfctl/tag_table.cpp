@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "uhfctl/epc_view.hpp"
 #include "uhfctl/text.hpp"
 
 namespace uhfctl {
@@ -41,12 +42,16 @@ std::string TagTable::text(double seconds, long rounds, long reads) const {
             std::snprintf(line, sizeof line, " %14s", head(r, 14).c_str());
             out += line;
         }
-        out += "\n";
+        out += " epc\n";
     } else {
-        std::snprintf(line, sizeof line, "%-34s %-4s %7s %8s %5s %4s\n", "tag", "fam", "reads", "reads/s", "rssi", "ant");
+        std::snprintf(line, sizeof line, "%-34s %-4s %7s %8s %5s %4s epc\n", "tag", "fam", "reads", "reads/s", "rssi",
+                      "ant");
         out += line;
     }
     for (const auto& [key, row] : rows_) {
+        // The GS1 URI of an EPC-family id that decodes; nothing for any other.
+        const auto epc = row.family == inventory::Family::epc ? decode_epc(row.id) : std::nullopt;
+        const std::string uri = epc ? std::string(" ") + epc->uri : "";
         std::snprintf(line, sizeof line, "%-34s %-4s", hex(row.id, "").c_str(), inventory::name(row.family));
         out += line;
         if (several) {
@@ -54,12 +59,12 @@ std::string TagTable::text(double seconds, long rounds, long reads) const {
                 std::snprintf(line, sizeof line, " %14ld", n);
                 out += line;
             }
-            out += "\n";
+            out += uri + "\n";
         } else {
-            std::snprintf(line, sizeof line, " %7ld %8.1f %5s %4s\n", row.reads, seconds > 0 ? row.reads / seconds : 0.0,
+            std::snprintf(line, sizeof line, " %7ld %8.1f %5s %4s", row.reads, seconds > 0 ? row.reads / seconds : 0.0,
                           row.rssi ? std::to_string(*row.rssi).c_str() : "-",
                           row.antenna ? std::to_string(*row.antenna).c_str() : "-");
-            out += line;
+            out += line + uri + "\n";
         }
     }
     std::snprintf(line, sizeof line, "%zu tags, %ld reads in %ld rounds, %.2f s: %.1f reads/s\n", rows_.size(), reads,
@@ -74,6 +79,8 @@ Json TagTable::json(double seconds) const {
                {"reads_per_s", seconds > 0 ? row.reads / seconds : 0.0}};
         if (row.rssi) j["rssi"] = *row.rssi;
         if (row.antenna) j["antenna"] = *row.antenna;
+        if (row.family == inventory::Family::epc)
+            if (const auto epc = decode_epc(row.id)) j["epc"] = epc_json(*epc);
         if (readers_.size() > 1) {
             Json by = Json::object();
             for (std::size_t i = 0; i < readers_.size(); ++i)
