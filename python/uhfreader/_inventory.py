@@ -32,6 +32,14 @@ class Tag:
     family: str
     page: bytes = field(repr=False, compare=False)  # the raw page it came from
 
+    @property
+    def epc(self):
+        """The id as a GS1 EPC (uhfreader.epc.Epc), or None for an id that is not one."""
+        if self.family != "epc":
+            return None
+        from .epc import try_decode
+        return try_decode(self.id)
+
 
 @dataclass(frozen=True)
 class TagListPage:
