@@ -2,17 +2,22 @@
 // answer holds an exchange for the link's long reply wait, and a cancel from another thread or a
 // signal handler ends it at once; the link then works as before. Built under ThreadSanitizer
 // as well.
-#include <poll.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link_support.hpp"
 #include "sim/tcp_reader.hpp"
@@ -195,6 +200,81 @@ TEST_P(StreamCancel, StopFlagThenCancelNeverMissesTheLoop) {
         loop.join();
         EXPECT_LT(Clock::now() - at, kCancelBound) << "round " << round;
     }
+}
+
+// A loopback listener whose backlog is full: a connect to it waits, as to a host that does not
+// answer, until its bound.
+class CrowdedListener {
+public:
+    explicit CrowdedListener(std::uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && ::listen(fd_, 0) == 0;
+        for (int i = 0; i < 3 && bound_; ++i) {
+            const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(c, reinterpret_cast<sockaddr *>(&a), sizeof a);
+            waiting_.push_back(c);
+        }
+    }
+    ~CrowdedListener() {
+        for (const int c : waiting_) ::close(c);
+        ::close(fd_);
+    }
+    bool bound() const { return bound_; }
+
+private:
+    int fd_ = -1;
+    bool bound_ = false;
+    std::vector<int> waiting_;
+};
+
+// The system call a thread of this process is blocked in, -1 when it is running.
+long blocked_in(long tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    std::string first;
+    in >> first;
+    return first == "running" || first.empty() ? -1 : std::stol(first);
+}
+
+TEST(TcpConnectCancel, CancelEndsTheConnectionWaitOfAReconnect) {
+    uhfsim::TcpReader reader;
+    uhf_options o{};
+    o.connect_timeout_ms = kLongReplyWaitMs;
+    LinkPtr link = open_link("tcp:" + reader.address(), kAddr, &o);
+    ASSERT_TRUE(link);
+    const std::uint16_t port = reader.port();
+    reader.stop_listening();
+    ASSERT_TRUE(reader.close_client());
+    int rc = 0;
+    {
+        CrowdedListener crowded(port);
+        ASSERT_TRUE(crowded.bound());
+        std::atomic<long> tid{0};
+        Clock::time_point returned{};
+        std::thread reconnecting([&] {
+            tid = ::syscall(SYS_gettid);
+            rc = uhf_reconnect(link.get());
+            returned = Clock::now();
+        });
+        // Cancel once the thread waits in poll() for the connection, not before it began.
+        const auto deadline = Clock::now() + 5s;
+        while ((tid.load() == 0 || blocked_in(tid.load()) != SYS_poll) && Clock::now() < deadline)
+            std::this_thread::yield();
+        EXPECT_LT(Clock::now(), deadline) << "the reconnect never waited for its connection";
+        const auto cancelled_at = Clock::now();
+        uhf_cancel(link.get());
+        reconnecting.join();
+        EXPECT_EQ(rc, UHF_ERR_CANCELLED) << uhf_strerror(rc, 0);
+        EXPECT_LT(returned - cancelled_at, kCancelBound);
+    }
+    reader.listen_again();
+    EXPECT_EQ(uhf_reconnect(link.get()), 0);
+    EXPECT_EQ(uhf_exchange(link.get(), kAddr, 0x05, nullptr, 0, nullptr, 0, nullptr), 0);
 }
 
 TEST(Cancel, NullLinkIsClosedAndTheCodeHasWords) {

@@ -101,6 +101,7 @@ void command_help(const Context& ctx, const uhf_command_info& c) {
                   c.copy == UHF_COPY_FIXED ? (", " + std::to_string(c.copy_size) + " bytes").c_str() : "",
                   c.result == UHF_RESULT_STATUS ? "the reader's status byte" : "the exchange code (status byte shown)");
     text += line;
+    text += c.changes ? "  may change the reader, a tag or a security module\n" : "  only reads\n";
     text += "  the bytes' meaning is the reader's; the virtual reader's: docs/simulator.md\n";
     ctx.out.print(text);
 }
