@@ -9,19 +9,6 @@ namespace uhfd::http {
 
 namespace {
 
-std::vector<std::string> segments(const std::string& path) {
-    std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < path.size()) {
-        const std::size_t j = path.find('/', i);
-        const std::string s = path.substr(i, j == std::string::npos ? std::string::npos : j - i);
-        if (!s.empty()) out.push_back(s);
-        if (j == std::string::npos) break;
-        i = j + 1;
-    }
-    return out;
-}
-
 Reply method_not_allowed(const char* allow) {
     Reply r = Reply::error(405, std::string("use ") + allow);
     r.headers.emplace_back("Allow", allow);
@@ -50,68 +37,49 @@ bool json_body(const Request& req) {
     return type.rfind("application/json", 0) == 0;
 }
 
-Api::Api(GatewayRef& gateway, Hub& hub, Options options) : gateway_(gateway), hub_(hub), options_(std::move(options)) {}
+Api::Api(GatewayRef& gateway, Hub& hub, Options options)
+    : gateway_(gateway),
+      hub_(hub),
+      options_(std::move(options)),
+      router_(Callers{options_.listen_host, options_.allowed_hosts, options_.token}, routes(), asset) {}
 
-Reply Api::handle(const Request& req) {
-    const std::vector<std::string> p = segments(req.path);
-    if (p.empty() || (p[0] != "api" && p[0] != "metrics")) return asset(req);
-    const bool get = req.method == "GET";
-    if (p[0] == "metrics") {
-        if (p.size() != 1) return Reply::error(404, "nothing at " + req.path);
-        if (!get) return method_not_allowed("GET");
-        const auto gw = gateway_.lease();
-        if (!gw) return unavailable();
-        Reply r;
-        r.content_type = "text/plain; version=0.0.4; charset=utf-8";
-        r.body = metrics_text(*gw, {hub_.clients(), hub_.overflows()});
-        return r;
-    }
-    if (p.size() == 2 && p[1] == "gateway") {
-        if (!get) return method_not_allowed("GET");
-        const auto gw = gateway_.lease();
-        return gw ? Reply::json(200, hub_.gateway_json(*gw)) : unavailable();
-    }
-    if (p.size() == 2 && p[1] == "commands") {
-        if (!get) return method_not_allowed("GET");
-        const auto gw = gateway_.lease();
-        return gw ? Reply::json(200, catalogue_view(gw->allowed_commands())) : unavailable();
-    }
-    if (p.size() == 2 && p[1] == "events") {
-        if (!get) return method_not_allowed("GET");
-        return events(req);
-    }
-    if (p.size() == 2 && p[1] == "readers") {
-        if (!get) return method_not_allowed("GET");
-        const auto gw = gateway_.lease();
-        return gw ? Reply::json(200, {{"gateway", gw->id()}, {"readers", readers_view(*gw, hub_.rates())}}) : unavailable();
-    }
-    if (p.size() >= 3 && p.size() <= 4 && p[1] == "readers") return reader_route(req, p[2], p.size() == 4 ? p[3] : "");
-    return Reply::error(404, "no API route " + req.path);
-}
+Reply Api::handle(const Request& req) { return router_.dispatch(req); }
 
-Reply Api::reader_route(const Request& req, const std::string& name, const std::string& what) {
-    const bool get = req.method == "GET";
-    if (what.empty() || what == "tags") {
-        if (!get) return method_not_allowed("GET");
-        const auto gw = gateway_.lease();
-        if (!gw) return unavailable();
-        if (what.empty()) {
-            const Json j = one_reader_view(*gw, name, hub_.rates(name));
-            return j.is_null() ? no_reader(name) : Reply::json(200, j);
-        }
-        const auto w = gw->reader(name);
-        return w ? Reply::json(200, tags_view(name, w->snapshot(true))) : no_reader(name);
-    }
-    if (what == "settings") {
-        if (get) return get_settings(name);
-        if (req.method == "PUT") return put_settings(req, name);
-        return method_not_allowed("GET, PUT");
-    }
-    if (what == "command") {
-        if (req.method != "POST") return method_not_allowed("POST");
-        return command(req, name);
-    }
-    return Reply::error(404, "no API route " + req.path);
+std::vector<Route> Api::routes() {
+    // A read of the leased gateway; a stopping gateway answers 503.
+    auto leased = [this](auto view) {
+        return [this, view](const Request&, const Args& a) {
+            const auto gw = gateway_.lease();
+            return gw ? view(*gw, a) : unavailable();
+        };
+    };
+    return {
+        {"GET", "/api/gateway", false, {}, leased([this](const Gateway& gw, const Args&) { return Reply::json(200, hub_.gateway_json(gw)); })},
+        {"GET", "/api/commands", false, {},
+         leased([](const Gateway& gw, const Args&) { return Reply::json(200, catalogue_view(gw.command_policy())); })},
+        {"GET", "/api/events", false, {}, [this](const Request& r, const Args&) { return events(r); }},
+        {"GET", "/api/readers", false, {}, leased([this](const Gateway& gw, const Args&) {
+             return Reply::json(200, {{"gateway", gw.id()}, {"readers", readers_view(gw, hub_.rates())}});
+         })},
+        {"GET", "/api/readers/*", false, {}, leased([this](const Gateway& gw, const Args& a) {
+             const Json j = one_reader_view(gw, a[0], hub_.rates(a[0]));
+             return j.is_null() ? no_reader(a[0]) : Reply::json(200, j);
+         })},
+        {"GET", "/api/readers/*/tags", false, {}, leased([](const Gateway& gw, const Args& a) {
+             const auto w = gw.reader(a[0]);
+             return w ? Reply::json(200, tags_view(a[0], w->snapshot(true))) : no_reader(a[0]);
+         })},
+        {"GET", "/api/readers/*/settings", false, {}, [this](const Request&, const Args& a) { return get_settings(a[0]); }},
+        {"PUT", "/api/readers/*/settings", true, {}, [this](const Request& r, const Args& a) { return put_settings(r, a[0]); }},
+        {"POST", "/api/readers/*/command", true, [this](const Request& r) { return open_command(r); },
+         [this](const Request& r, const Args& a) { return command(r, a[0]); }},
+        {"GET", "/metrics", false, {}, leased([this](const Gateway& gw, const Args&) {
+             Reply r;
+             r.content_type = "text/plain; version=0.0.4; charset=utf-8";
+             r.body = metrics_text(gw, {hub_.clients(), hub_.overflows(), hub_.drops(), hub_.failures()});
+             return r;
+         })},
+    };
 }
 
 Reply Api::events(const Request& req) {

@@ -19,6 +19,7 @@
 
 #include "http/gateway_ref.hpp"
 #include "http/hub.hpp"
+#include "http/routes.hpp"
 #include "http/server.hpp"
 
 namespace uhfd::http {
@@ -27,6 +28,8 @@ class Api {
 public:
     struct Options {
         std::string token;
+        std::string listen_host = "127.0.0.1";
+        std::vector<std::string> allowed_hosts;
         std::size_t max_streams = 16;
         std::chrono::milliseconds command_wait{30000};  // longest wait for a reader to run a job
     };
@@ -38,7 +41,9 @@ public:
     void stop() { stopping_ = true; }
 
 private:
-    Reply reader_route(const Request& req, const std::string& name, const std::string& what);
+    std::vector<Route> routes();
+    // Whether a command request runs without the token: a reading command this gateway allows.
+    bool open_command(const Request& req) const;
     Reply command(const Request& req, const std::string& reader);
     Reply get_settings(const std::string& reader);
     Reply put_settings(const Request& req, const std::string& reader);
@@ -54,6 +59,7 @@ private:
     Hub& hub_;
     const Options options_;
     std::atomic<bool> stopping_{false};
+    const Router router_;
 };
 
 // A JSON body's Content-Type; anything else is refused (415), so a cross-site form cannot post.

@@ -1,10 +1,9 @@
 // The routes that reach a reader's link: commands and settings. Each runs as one job between the
 // reader's rounds; the request's thread waits for it, holding no lock.
-#include "allow_list.hpp"
+#include "command_policy.hpp"
 #include "command_request.hpp"
 #include "event_json.hpp"
 #include "http/api.hpp"
-#include "http/auth.hpp"
 #include "http/settings.hpp"
 #include "log.hpp"
 
@@ -15,14 +14,22 @@ namespace {
 Reply too_large() { return Reply::error(413, "a request body carries at most " + std::to_string(kMaxRequestBytes) + " bytes"); }
 Reply not_json() { return Reply::error(415, "send the body as application/json"); }
 
+// The reader could not take the job now (busy, offline, restarting): a client may try again.
+Reply retry_later(Reply r) {
+    r.headers.emplace_back("Retry-After", "1");
+    return r;
+}
+
+Reply stopping() { return Reply::error(503, "the gateway is stopping"); }
+
 }  // namespace
 
 std::optional<Reply> Api::refuse_unless_allowed(const std::set<std::string>& commands) {
     const auto gw = gateway_.lease();
-    if (!gw) return Reply::error(503, "the gateway is stopping");
-    const std::set<std::string> allowed = gw->allowed_commands();
+    if (!gw) return stopping();
+    const CommandPolicy policy = gw->command_policy();
     for (const std::string& c : commands)
-        if (!allowed.count(c)) return Reply::error(403, "command '" + c + "' is not allowed on this gateway (see [commands] allow)");
+        if (const auto d = policy.decide(c); d.verdict != CommandPolicy::Verdict::allowed) return Reply::error(403, d.refusal);
     return std::nullopt;
 }
 
@@ -30,7 +37,7 @@ Reply Api::on_reader(const std::string& reader, const std::function<void(ReaderW
     std::shared_ptr<ReaderWorker> worker;
     {
         const auto gw = gateway_.lease();
-        if (!gw) return Reply::error(503, "the gateway is stopping");
+        if (!gw) return stopping();
         worker = gw->reader(reader);
     }
     if (!worker) return Reply::error(404, "no reader '" + reader + "' on this gateway");
@@ -51,36 +58,36 @@ Reply Api::on_reader(const std::string& reader, const std::function<void(ReaderW
     while (!slot->reply && !stopping_ && std::chrono::steady_clock::now() < deadline)
         slot->cv.wait_for(lock, std::chrono::milliseconds(100));
     if (slot->reply) return std::move(*slot->reply);
-    if (stopping_) return Reply::error(503, "the gateway is stopping");
+    if (stopping_) return stopping();
     return Reply::error(504, "the reader did not get to it within " + std::to_string(options_.command_wait.count() / 1000) +
                                  " s; it may still run");
+}
+
+bool Api::open_command(const Request& req) const {
+    if (req.body_too_large || !json_body(req)) return false;
+    const Json body = Json::parse(req.body, nullptr, false);
+    if (!body.is_object() || !body.contains("command") || !body["command"].is_string()) return false;
+    const std::string name = body["command"].get<std::string>();
+    if (CommandPolicy::needs_token(name)) return false;
+    const auto gw = gateway_.lease();
+    return gw && gw->command_policy().allowed(name);
 }
 
 Reply Api::command(const Request& req, const std::string& reader) {
     if (req.body_too_large) return too_large();
     if (!json_body(req)) return not_json();
-    std::set<std::string> allowed;
+    std::optional<CommandPolicy> policy;
     std::string gateway;
     {
         const auto gw = gateway_.lease();
-        if (!gw) return Reply::error(503, "the gateway is stopping");
+        if (!gw) return stopping();
         if (!gw->reader(reader)) return Reply::error(404, "no reader '" + reader + "' on this gateway");
-        allowed = gw->allowed_commands();
+        policy = gw->command_policy();
         gateway = gw->id();
     }
-    const Json body = Json::parse(req.body, nullptr, false);
-    const std::string name = body.is_object() && body.contains("command") && body["command"].is_string() ? body["command"].get<std::string>() : "";
-    uhfd::Request parsed = parse_request(req.body, allowed);
-    if (uhf_command_find(name.c_str())) {
-        if (!allowed.count(name)) return Reply::json(403, reply_json(gateway, reader, parsed, nullptr));
-        if (needs_token(name)) {
-            const Auth a = check_bearer(options_.token, req.header("Authorization"));
-            if (a != Auth::ok) {
-                log::info("console: command " + name + " for reader " + reader + " refused: no valid token");
-                return auth_refusal(a);
-            }
-        }
-    }
+    uhfd::Request parsed = parse_request(req.body, *policy);
+    if (policy->decide(parsed.command).verdict == CommandPolicy::Verdict::forbidden)
+        return Reply::json(403, reply_json(gateway, reader, parsed, nullptr));
     if (!parsed.refusal.empty()) return Reply::json(400, reply_json(gateway, reader, parsed, nullptr));
     log::info("console: command " + parsed.command + " for reader " + reader);
     auto call = std::make_shared<PreparedCall>(std::move(parsed.call));
@@ -88,7 +95,8 @@ Reply Api::command(const Request& req, const std::string& reader) {
     auto head = std::make_shared<const uhfd::Request>(std::move(parsed));
     return on_reader(reader, [call, head, gateway, reader](ReaderWorker& w, Fill fill) {
         w.submit(std::move(*call), [head, gateway, reader, fill](CommandResult r) {
-            fill(Reply::json(r.refusal.empty() ? 200 : 503, reply_json(gateway, reader, *head, &r)));
+            if (r.refusal.empty()) return fill(Reply::json(200, reply_json(gateway, reader, *head, &r)));
+            fill(retry_later(Reply::json(503, reply_json(gateway, reader, *head, &r))));
         });
     });
 }
@@ -103,16 +111,11 @@ Reply Api::get_settings(const std::string& reader) {
                 o.settings["reader"] = reader;
                 fill(Reply::json(200, o.settings));
             },
-            [fill](const std::string& why) { fill(Reply::error(503, why)); });
+            [fill](const std::string& why) { fill(retry_later(Reply::error(503, why))); });
     });
 }
 
 Reply Api::put_settings(const Request& req, const std::string& reader) {
-    const Auth a = check_bearer(options_.token, req.header("Authorization"));
-    if (a != Auth::ok) {
-        log::info("console: settings of reader " + reader + " refused: no valid token");
-        return auth_refusal(a);
-    }
     if (req.body_too_large) return too_large();
     if (!json_body(req)) return not_json();
     SettingsChange change;
@@ -132,7 +135,7 @@ Reply Api::put_settings(const Request& req, const std::string& reader) {
                 o.settings["written"] = o.written;
                 fill(Reply::json(200, o.settings));
             },
-            [fill](const std::string& why) { fill(Reply::error(503, why)); });
+            [fill](const std::string& why) { fill(retry_later(Reply::error(503, why))); });
     });
 }
 

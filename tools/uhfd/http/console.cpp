@@ -18,7 +18,8 @@ Console::Console(Gateway& gateway, const Config& config)
     : gateway_(gateway),
       hub_(gateway_, config.gateway_id,
            ConsoleFacts{config.broker.uri, !config.http.token.empty(), 0, config.http.max_streams}),
-      api_(gateway_, hub_, Api::Options{config.http.token, static_cast<std::size_t>(config.http.max_streams)}) {
+      api_(gateway_, hub_,
+           Api::Options{config.http.token, config.http.host, config.http.allowed_hosts, static_cast<std::size_t>(config.http.max_streams)}) {
     Server::Options o;
     o.host = config.http.host;
     o.port = config.http.port;

@@ -1,5 +1,7 @@
 #include "http/event_stream.hpp"
 
+#include "log.hpp"
+
 namespace uhfd::http {
 
 using namespace std::chrono_literals;
@@ -9,6 +11,8 @@ namespace {
 // Proves the connection is still there (a write to a gone client fails) and keeps proxies from
 // timing out an idle stream.
 constexpr auto kKeepAlive = 15s;
+// How often a stream looks at whether its client still reads, with or without news to send.
+constexpr auto kLook = 1s;
 
 struct Leave {
     Hub& hub;
@@ -33,11 +37,13 @@ void run_event_stream(Hub& hub, GatewayRef& gateway, const std::shared_ptr<Mailb
     const Leave leave{hub, m};
     if (!out.write("retry: 2000\n\n")) return;
     bool picture = true;
+    auto last_write = std::chrono::steady_clock::now();
+    auto next_look = last_write + kLook;
     for (;;) {
         std::deque<std::shared_ptr<const std::string>> items;
         {
             std::unique_lock lock(m->mu);
-            if (!picture) m->cv.wait_for(lock, kKeepAlive, [&] { return m->closed || m->resync || !m->items.empty(); });
+            if (!picture) m->cv.wait_until(lock, next_look, [&] { return m->closed || m->resync || !m->items.empty(); });
             if (m->closed) return;
             if (m->resync) {
                 picture = true;
@@ -56,8 +62,19 @@ void run_event_stream(Hub& hub, GatewayRef& gateway, const std::shared_ptr<Mailb
             picture = false;
         }
         for (const auto& i : items) text += *i;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= next_look) {
+            next_look = now + kLook;
+            if (!out.keeping_up()) {
+                log::info("console: dropped an event stream whose client " + out.verdict());
+                hub.count_drop();
+                return;
+            }
+        }
+        if (text.empty() && now - last_write < kKeepAlive) continue;
         if (text.empty()) text = ": keep-alive\n\n";
         if (!out.write(text)) return;
+        last_write = now;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -40,6 +41,14 @@ bool token_chars(const std::string& t) {
 
 constexpr std::size_t kMinToken = 16;
 
+// A DNS name as a browser sends it in Host: letters, digits, '-' and '.', at most 253 characters.
+bool host_name(const std::string& n) {
+    if (n.empty() || n.size() > 253 || n.front() == '.' || n.front() == '-') return false;
+    return std::all_of(n.begin(), n.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    });
+}
+
 void check_token(Section& s, const std::string& key, const std::string& token, HttpConfig& h) {
     if (token.size() < kMinToken || token.size() > 512 || !token_chars(token))
         s.problem(key, "the token must be 16 to 512 letters, digits or -._~+/= (e.g. from: openssl rand -hex 24)");
@@ -70,6 +79,19 @@ void parse_http(Section& s, HttpConfig& h) {
         }
     }
     if (auto n = s.integer("max_streams", 1, 256)) h.max_streams = static_cast<int>(*n);
+    if (const toml::array* hosts = s.array("allowed_hosts")) {
+        for (const toml::node& n : *hosts) {
+            const auto name = n.value<std::string>();
+            if (!name || !host_name(*name)) {
+                s.problem_at(n, "allowed_hosts", "each entry must be a host name (letters, digits, '-' and '.'), e.g. \"gateway.example.net\"");
+                continue;
+            }
+            std::string lower = *name;
+            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (lower.back() == '.') lower.pop_back();
+            h.allowed_hosts.push_back(lower);
+        }
+    }
 }
 
 }  // namespace uhfd

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace uhfd {
 
@@ -14,6 +15,9 @@ struct HttpConfig {
     // Bearer token for anything that writes; empty: nothing that writes is accepted.
     std::string token;
     int max_streams = 16;  // live event streams at once
+    // Host names (beyond the listen address and localhost) the console answers to; a request
+    // naming any other host is refused, so a page on a name that merely resolves here cannot read it.
+    std::vector<std::string> allowed_hosts;
 
     bool operator==(const HttpConfig&) const = default;
 };

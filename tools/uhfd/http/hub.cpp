@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include "event_json.hpp"
+#include "log.hpp"
 
 namespace uhfd::http {
 
@@ -91,15 +92,28 @@ void Hub::run() {
     while (!stop_) {
         changed_ = false;
         lock.unlock();
-        follow_readers();
-        if (Clock::now() >= next) {
-            post_statuses();
-            next += 1s;
-            if (next < Clock::now()) next = Clock::now() + 1s;
+        try {
+            follow_readers();
+            if (Clock::now() >= next) {
+                post_statuses();
+                next += 1s;
+                if (next < Clock::now()) next = Clock::now() + 1s;
+            }
+        } catch (const std::exception& e) {
+            failed(e.what());
+            next = Clock::now() + 1s;
+        } catch (...) {
+            failed("an unknown exception");
+            next = Clock::now() + 1s;
         }
         lock.lock();
         wake_.wait_until(lock, next, [this] { return stop_ || changed_; });
     }
+}
+
+void Hub::failed(const std::string& what) {
+    ++failures_;
+    log::error("console: the hub failed (" + what + "); the streams carry on and it tries again in a second");
 }
 
 void Hub::follow_readers() {
@@ -205,6 +219,14 @@ void Hub::post_statuses() {
 
 void Hub::on_event(const std::string& reader, const ReaderEvent& e) {
     if (count_ == 0) return;
+    try {
+        post_event(reader, e);
+    } catch (const std::exception& x) {
+        failed(x.what());
+    }
+}
+
+void Hub::post_event(const std::string& reader, const ReaderEvent& e) {
     if (const auto* t = std::get_if<TagChanged>(&e)) {
         const bool arrived = t->event.kind == inventory::TagEvent::Kind::arrived;
         const Json j{{"reader", reader},

@@ -59,6 +59,11 @@ public:
 
     std::size_t clients() const;
     std::uint64_t overflows() const { return overflows_; }
+    // Streams dropped because their client stopped reading.
+    void count_drop() { ++drops_; }
+    std::uint64_t drops() const { return drops_; }
+    // Failures that escaped the hub's thread (each logged; the thread carries on).
+    std::uint64_t failures() const { return failures_; }
     std::map<std::string, Rates> rates() const;
     Rates rates(const std::string& reader) const;
 
@@ -79,7 +84,11 @@ private:
     void run();
     void follow_readers();
     void post_statuses();
+    // Subscriber: on the reader's thread; only appends to mailboxes, never blocks on a client.
     void on_event(const std::string& reader, const ReaderEvent& e);
+    void post_event(const std::string& reader, const ReaderEvent& e);
+    // Logs and counts what escaped the hub's thread or a subscriber.
+    void failed(const std::string& what);
     void on_frame(const std::string& reader, int direction, std::span<const std::uint8_t> bytes, unsigned long long t_us);
     // Appends to the mailboxes `to` selects.
     template <class Pred>
@@ -98,6 +107,8 @@ private:
     bool changed_ = false;  // a client came or went: follow readers now
     std::atomic<std::size_t> count_{0};
     std::atomic<std::uint64_t> overflows_{0};
+    std::atomic<std::uint64_t> drops_{0};
+    std::atomic<std::uint64_t> failures_{0};
 
     std::map<std::string, Watch> watches_;  // hub thread only (and stop(), after it ended)
     std::thread thread_;

@@ -127,6 +127,10 @@ std::string metrics_text(const Gateway& gw, const HttpCounters& http) {
     m.add("uhfd_http_streams", "gauge", "Event streams open to console clients.", "", static_cast<double>(http.streams));
     m.add("uhfd_http_stream_overflows_total", "counter", "Times a slow stream client fell behind and was sent a fresh picture.", "",
           static_cast<double>(http.stream_overflows));
+    m.add("uhfd_http_stream_drops_total", "counter", "Event streams dropped because their client stopped reading.", "",
+          static_cast<double>(http.stream_drops));
+    m.add("uhfd_http_hub_failures_total", "counter", "Failures caught in the console's hub thread (each logged).", "",
+          static_cast<double>(http.hub_failures));
     return m.text();
 }
 

@@ -13,6 +13,8 @@ namespace uhfd::http {
 struct HttpCounters {
     std::size_t streams = 0;
     std::uint64_t stream_overflows = 0;
+    std::uint64_t stream_drops = 0;    // clients that stopped reading
+    std::uint64_t hub_failures = 0;    // failures that escaped the console's hub thread
 };
 
 std::string metrics_text(const Gateway& gw, const HttpCounters& http);

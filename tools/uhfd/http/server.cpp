@@ -223,7 +223,7 @@ void Server::serve(mg_connection* conn) {
     if (reply.stream) {
         mg_disable_connection_keep_alive(conn);
         send_headers(conn, reply, true);
-        StreamWriter writer(conn);
+        StreamWriter writer(conn, find_connection_socket(port_, ri->remote_addr, ri->remote_port));
         reply.stream(writer);
         return;
     }

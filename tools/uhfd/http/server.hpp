@@ -16,6 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "http/stream_watch.hpp"
+
 struct mg_context;
 struct mg_connection;
 
@@ -35,14 +37,20 @@ struct Request {
     std::optional<std::string> param(const char* name) const;
 };
 
-// Writes a streamed body; false once the client is gone or did not take the bytes in time.
+// Writes a streamed body; false once the client is gone or did not take the bytes in time (each
+// write is bounded by the server's request timeout).
 class StreamWriter {
 public:
-    explicit StreamWriter(mg_connection* conn) : conn_(conn) {}
+    StreamWriter(mg_connection* conn, int socket) : conn_(conn), watch_(socket) {}
     bool write(std::string_view bytes);
+    // False once the client is judged to have stopped reading (StreamWatch); call it about once
+    // a second, written or not.
+    bool keeping_up() { return watch_.keeping_up(StreamWatch::Clock::now()); }
+    const std::string& verdict() const { return watch_.verdict(); }
 
 private:
     mg_connection* conn_;
+    StreamWatch watch_;
 };
 
 struct Reply {

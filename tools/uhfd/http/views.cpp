@@ -1,6 +1,5 @@
 #include "http/views.hpp"
 
-#include "allow_list.hpp"
 #include "event_json.hpp"
 
 namespace uhfd::http {
@@ -100,9 +99,7 @@ Json readers_view(const Gateway& gw, const std::map<std::string, Rates>& rates) 
     return list;
 }
 
-bool needs_token(const std::string& command) { return !reading_commands().count(command); }
-
-Json catalogue_view(const std::set<std::string>& allowed) {
+Json catalogue_view(const CommandPolicy& policy) {
     Json list = Json::array();
     for (int i = 0; i < uhf_command_count(); ++i) {
         const uhf_command_info* c = uhf_command_at(i);
@@ -125,8 +122,8 @@ Json catalogue_view(const std::set<std::string>& allowed) {
                         {"family", family_name(c->family)},
                         {"summary", c->summary ? c->summary : ""},
                         {"args", std::move(args)},
-                        {"allowed", allowed.count(c->name) > 0},
-                        {"needs_token", needs_token(c->name)}});
+                        {"allowed", policy.allowed(c->name)},
+                        {"needs_token", CommandPolicy::needs_token(c->name)}});
     }
     return list;
 }

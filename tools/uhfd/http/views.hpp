@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "command_policy.hpp"
 #include "gateway.hpp"
 
 namespace uhfd::http {
@@ -36,9 +37,7 @@ Json readers_view(const Gateway& gw, const std::map<std::string, Rates>& rates);
 // One reader, or null when the gateway has none of that name.
 Json one_reader_view(const Gateway& gw, const std::string& name, const Rates& rates);
 
-// Whether a command from the console needs the token: anything beyond the reading commands.
-bool needs_token(const std::string& command);
-
-Json catalogue_view(const std::set<std::string>& allowed);
+// The catalogue, each command with whether this gateway runs it and whether it needs the token.
+Json catalogue_view(const CommandPolicy& policy);
 
 }  // namespace uhfd::http

@@ -9,7 +9,7 @@ function cardContent(r) {
     el('h3', {}, el('span', { class: 'name' }, r.reader), el('span', { class: 'pill ' + r.state }, r.state)),
     el('p', { class: 'muted' }, r.device, ' @', r.address),
     r.device_info ? el('p', { class: 'device-info', title: r.device_info }, model ? model + ' · ' : '', r.device_info) : null,
-    el('p', {}, r.tags_present, ' tags · ', r.counters ? r.counters.rounds : 0, ' rounds · ', (r.last_round_ms || 0).toFixed(1), ' ms last'),
+    el('p', {}, r.tags_present, r.state === 'online' ? ' tags · ' : ' tags last seen · ', r.counters ? r.counters.rounds : 0, ' rounds · ', (r.last_round_ms || 0).toFixed(1), ' ms last'),
     r.reason ? el('p', { class: 'reason' }, r.reason) : null,
   ];
 }
