@@ -283,7 +283,7 @@ TEST_F(SerialLink, ByteFunctionsUndoAndApplyDoubling) {
     ASSERT_EQ(RS232_QSendChar(0x1234), 0);
     EXPECT_EQ(RS232_ReceChar(), 1);  // nothing queued: a failed read
     sim.send_now({0x10, 0x10, 0x10, 0x05, 0x42});
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(sim.wait_idle(10s)) << "the reader did not get its bytes out";
     EXPECT_EQ(RS232_QReceChar(), 0);
     EXPECT_EQ(qchar, 0x10);
     EXPECT_EQ(RS232_QReceChar(), 1);  // 0x10 then 0x05
