@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace uhf::epc {
 
@@ -19,12 +20,20 @@ public:
     std::uint64_t take(unsigned n) {
         const std::size_t first = pos_ >> 3;
         const unsigned off = pos_ & 7;
-        // Whole 8-byte loads where they stay inside the id: the common case, one load a field.
-        if (n + off <= 64 && first + 8 <= (bits_ >> 3)) {
-            std::uint64_t w = 0;
-            for (unsigned i = 0; i < 8; ++i) w = (w << 8) | bytes_[first + i];
+        // One 64-bit window per field (zero-filled past the end of the id) when the field fits
+        // in it: every field but the long strings' and the 64-bit ones.
+        if (n + off <= 64 && n > 0) {
+            const std::size_t have = (bits_ >> 3) - first;
+            std::uint64_t w;
+            if (have >= 8) {
+                std::memcpy(&w, bytes_ + first, 8);
+                w = __builtin_bswap64(w);
+            } else {
+                w = 0;
+                for (std::size_t i = 0; i < 8; ++i) w = (w << 8) | (i < have ? bytes_[first + i] : 0u);
+            }
             pos_ += n;
-            return n == 0 ? 0 : (w << off) >> (64 - n);
+            return (w << off) >> (64 - n);
         }
         return take_slowly(n);
     }

@@ -1,5 +1,7 @@
 #include "epc/gs1.hpp"
 
+#include <cstring>
+
 namespace uhf::epc {
 namespace {
 
@@ -13,8 +15,10 @@ void put_key(const Parts &in, const char *lead, bool lead_from_ref, TextOut &out
     const Part &company = in.part[0], &ref = in.part[1];
     unsigned r = 0;
     if (lead_from_ref) d[n++] = ref.text[r++];
-    for (unsigned i = 0; i < company.len; ++i) d[n++] = company.text[i];
-    for (; r < ref.len; ++r) d[n++] = ref.text[r];
+    std::memcpy(d + n, company.text, company.len);
+    n += company.len;
+    std::memcpy(d + n, ref.text + r, ref.len - r);
+    n += ref.len - r;
     d[n] = check_digit(lead ? d + 1 : d, lead ? n - 1 : n);
     out.put(d, n + 1);
 }
@@ -24,12 +28,14 @@ void put_part(const Part &p, TextOut &out) { out.put(p.text, p.len); }
 } // namespace
 
 char check_digit(const char *digits, unsigned n) {
-    unsigned sum = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        const unsigned d = static_cast<unsigned>(digits[n - 1 - i] - '0');
-        sum += (i % 2 == 0) ? 3 * d : d;
+    // Weight 3 on the rightmost digit, then 1, 3, ... leftwards.
+    unsigned three = 0, one = 0;
+    for (unsigned i = n; i >= 2; i -= 2) {
+        three += static_cast<unsigned>(digits[i - 1] - '0');
+        one += static_cast<unsigned>(digits[i - 2] - '0');
     }
-    return static_cast<char>('0' + (10 - sum % 10) % 10);
+    if (n % 2) three += static_cast<unsigned>(digits[0] - '0');
+    return static_cast<char>('0' + (10 - (3 * three + one) % 10) % 10);
 }
 
 void format_gs1(const Parts &in, TextOut &out) {

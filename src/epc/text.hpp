@@ -55,8 +55,10 @@ inline std::size_t format_decimal(std::uint64_t v, unsigned width, char *out) {
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
-    char tmp[24];
-    char *end = tmp + sizeof tmp, *p = end;
+    unsigned digits = 1;
+    while (digits < 20 && v >= pow10_table[digits]) ++digits;
+    const std::size_t n = digits > width ? digits : width;
+    char *p = out + n;
     while (v >= 100) {
         const unsigned r = static_cast<unsigned>(v % 100);
         v /= 100;
@@ -69,11 +71,8 @@ inline std::size_t format_decimal(std::uint64_t v, unsigned width, char *out) {
     } else {
         *--p = static_cast<char>('0' + v);
     }
-    std::size_t n = static_cast<std::size_t>(end - p);
-    std::size_t pad = width > n ? width - n : 0;
-    for (std::size_t i = 0; i < pad; ++i) out[i] = '0';
-    std::memcpy(out + pad, p, n);
-    return n + pad;
+    while (p > out) *--p = '0';
+    return n;
 }
 
 } // namespace uhf::epc
