@@ -191,7 +191,9 @@ int connect_unix(const std::string& path) {
     sockaddr_un sa{};
     sa.sun_family = AF_UNIX;
     std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path.c_str());
-    for (int i = 0; i < 100; ++i) {  // the socket comes up just after the node is printed
+    // The socket comes up just after the node is printed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
         if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
         ::usleep(20'000);
     }

@@ -217,7 +217,8 @@ TEST_F(UsbPlaces, UnpluggedMidExchangeIsGoneAndComesBackOnReconnect) {
     const long long took = elapsed_ms([&] { EXPECT_EQ(uhf_GetDeviceInfo(l.get(), kAddr, info), UHF_ERR_GONE); });
     puller.join();
     EXPECT_LT(took, 1500) << "the exchange waited out its timeout instead of seeing the unplug";
-    EXPECT_LT(elapsed_ms([&] { EXPECT_EQ(uhf_EPC_Query_ON(l.get(), kAddr), UHF_ERR_GONE); }), 50);
+    // A gone link answers at once; the fault would be waiting out the 4 s reply timeout again.
+    EXPECT_LT(elapsed_ms([&] { EXPECT_EQ(uhf_EPC_Query_ON(l.get(), kAddr), UHF_ERR_GONE); }), 2000);
     EXPECT_TRUE(all_closed(r)) << "the vanished reader's handle was kept";
     EXPECT_EQ(uhf_reconnect(l.get()), UHF_ERR_NO_USB_READER);
 
