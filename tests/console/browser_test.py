@@ -10,6 +10,7 @@ import time
 import unittest
 
 from harness import TOKEN, Gateway, chromium, eventually, hex_of
+from sse import EventStream
 
 if os.environ.get("CONSOLE_BROWSER_SKIP"):
     print("browser tests skipped: " + os.environ["CONSOLE_BROWSER_SKIP"])
@@ -196,15 +197,81 @@ class Console(unittest.TestCase):
         self.find('.card[data-reader="dock-a"]')[0].click()
         self.wait(lambda: len(self.find("#tags tbody tr")) == 6, 5, "dock-a's tags again")
 
+    def streams(self):
+        return self.gw.get("/api/gateway")[2]["console"]["streams"]
+
+    def pill(self):
+        p = self.driver.find_element(By.ID, "connection")
+        return p.get_attribute("data-stream"), p.text
+
+    def test_8a_the_page_heals_by_itself_after_every_stream_place_was_taken_and_freed(self):
+        self.driver.get("about:blank")  # the page's own stream goes with it
+        self.wait(lambda: self.streams() == 0, 30, "the page's stream places freed")
+        held = []
+        try:
+            for _ in range(16):  # every place
+                held.append(EventStream(self.gw.port))
+                self.assertEqual(held[-1].head(), 200)
+            self.driver.get(self.gw.base + "/#reader=dock-a")
+            self.wait(lambda: self.pill()[0] == "waiting" and "retrying" in self.pill()[1], 10, "the page saying it waits to retry")
+            self.assertIn("stale", self.driver.find_element(By.TAG_NAME, "body").get_attribute("class"))
+        finally:
+            for h in held:
+                h.close()
+        # Retry-After is 5 s; the page comes back on its own, with the whole picture.
+        self.wait(lambda: self.pill() == ("live", "live"), 20, "the page live again by itself")
+        self.wait(lambda: len(self.find("#tags tbody tr")) == 6, 5, "dock-a's six tags")
+        self.assertNotIn("stale", self.driver.find_element(By.TAG_NAME, "body").get_attribute("class"))
+        self.console_errors(expected=lambda e: "503" in e["message"])
+
+    def test_8b_ten_tabs_of_one_browser_stay_live_on_one_stream(self):
+        first = self.driver.current_window_handle
+        tabs = [first]
+        try:
+            for _ in range(9):
+                self.driver.switch_to.new_window("tab")
+                self.driver.get(self.gw.base + "/#reader=dock-a")
+                tabs.append(self.driver.current_window_handle)
+            tag = "E2801160600002054CC20AAA"
+            self.assertEqual(self.field("add epc %s ant=1" % tag), "ok " + tag)
+            self.addCleanup(self.field, "remove " + tag)
+            for t in tabs:
+                self.driver.switch_to.window(t)
+                self.wait(lambda: self.pill()[0] == "live", 20, "tab %d live" % tabs.index(t))
+                self.wait(lambda: self.row(tag), 10, "the new tag in tab %d" % tabs.index(t))
+            # The tabs share their stream: far fewer than the browser's six connections per host.
+            self.wait(lambda: self.streams() <= 2, 10, "one stream for all ten tabs")
+        finally:
+            for t in tabs[1:]:
+                self.driver.switch_to.window(t)
+                self.driver.close()
+            self.driver.switch_to.window(first)
+        self.console_errors()
+
     def test_9_it_fits_a_phone_and_a_screenshot_is_kept(self):
         self.driver.set_window_size(390, 844)
-        time.sleep(0.3)
+        self.driver.execute_script("window.scrollTo(0, 0)")
+        self.wait(lambda: self.driver.execute_script("return window.innerWidth") <= 390, 5, "a phone's width")
         width = self.driver.execute_script("return [document.documentElement.scrollWidth, window.innerWidth]")
         self.assertLessEqual(width[0], width[1], "the page scrolls sideways on a phone")
+        self.wait(lambda: len(self.find("#tags tbody tr")) == 6, 5, "the six tags")
+        # Tags on the first screen, each id in one line (24 hex digits) in a monospace face.
+        top, screen = self.driver.execute_script(
+            "const r = document.querySelector('#tags tbody tr'); return [r.getBoundingClientRect().top, window.innerHeight]")
+        self.assertLess(top, screen, "no tag on a phone's first screen")
+        cell = self.find("#tags tbody tr td.id")[0]
+        lines = self.driver.execute_script(
+            "const c = arguments[0], r = document.createRange(); r.selectNodeContents(c.firstChild);"
+            "return [r.getClientRects().length, getComputedStyle(c).fontFamily]", cell)
+        self.assertEqual(lines[0], 1, "a tag id wraps on a phone")
+        self.assertIn("monospace", lines[1])
+        if SCREENSHOT:
+            self.driver.save_screenshot(SCREENSHOT.replace(".png", "-phone.png"))
         self.driver.set_window_size(1280, 1300)
         self.driver.execute_script("window.scrollTo(0, 0)")
         self.wait(lambda: len(self.find("#tags tbody tr")) == 6, 5, "the field back to its six tags")
-        time.sleep(1.2)  # a status round, so the counters and rates are filled in
+        # A status round, so the counters and rates are filled in.
+        self.wait(lambda: len(self.find("#antennas .bar")) > 0 and len(self.find("#counters div")) > 0, 5, "counters and rates")
         if SCREENSHOT:
             self.driver.save_screenshot(SCREENSHOT)
             with open(SCREENSHOT, "rb") as f:
