@@ -3,12 +3,15 @@
 #include "transport/usb.hpp"
 
 #include <libusb.h>
+#include <poll.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "core/mutex.hpp"
 #include "transport/cancel.hpp"
+#include "transport/stream_reader.hpp"
 #include "uhfreader.h"
 
 namespace uhf {
@@ -26,12 +29,15 @@ Io io_status(int r) {
     }
 }
 
-// How long one slice of event handling may block: the longest a raised cancel signal goes
-// unnoticed while a transfer is waited for.
-constexpr int kSliceUs = 2000;
-// Event handling that keeps failing (it should not) is given up after this many slices; the
-// transfer then stays with libusb and is never reused.
+// How long one slice of event handling may block. The cancel signal and libusb's descriptors
+// (listed at open) wake a slice at once, and libusb's next timeout ends it; the slice only bounds
+// what a descriptor libusb did not list at open could hold up.
+constexpr int kSliceMs = 50;
+// Event handling that keeps failing (it should not) is given up after this many slices.
 constexpr int kFailedSlicesMax = 500;
+// How long a cancelled transfer's completion is waited for before the next transfer (or the
+// close): a device completes a cancelled transfer at once.
+constexpr int kReapBoundMs = 1000;
 
 // A finished transfer's status as libusb's synchronous call reports it.
 int transfer_result(int status) {
@@ -148,8 +154,11 @@ void UsbTransport::use_endpoints(int out, int in) {
 }
 
 void UsbTransport::close() {
-    if (transfer_ != nullptr) libusb_free_transfer(transfer_);
+    // A transfer the device never completed stays libusb's: freeing it would be worse than
+    // losing it.
+    if (transfer_ != nullptr && (!in_flight_ || reap_abandoned())) libusb_free_transfer(transfer_);
     transfer_ = nullptr;
+    in_flight_ = false;
     if (claimed_) libusb_release_interface(handle_, usb::kInterface);
     claimed_ = false;
     if (handle_ != nullptr) libusb_close(handle_);
@@ -212,8 +221,17 @@ OpenResult UsbTransport::open(const UsbSelector &which) {
     if ((r = libusb_claim_interface(handle_, usb::kInterface)) < 0) return fail(open_error(r), r);
     claimed_ = true;
     // A link's exchanges allocate nothing: the one transfer they use is made here.
-    if (cancel_fd >= 0 && (transfer_ = libusb_alloc_transfer(0)) == nullptr)
-        return fail(UHF_ERR_NO_MEMORY, LIBUSB_ERROR_NO_MEM);
+    if (cancel_fd >= 0) {
+        if ((transfer_ = libusb_alloc_transfer(0)) == nullptr) return fail(UHF_ERR_NO_MEMORY, LIBUSB_ERROR_NO_MEM);
+        event_fd_count_ = 0;
+        if (const libusb_pollfd **fds = libusb_get_pollfds(ctx_); fds != nullptr) {
+            for (int i = 0; fds[i] != nullptr && event_fd_count_ < 7; ++i, ++event_fd_count_) {
+                event_fds_[event_fd_count_] = fds[i]->fd;
+                event_masks_[event_fd_count_] = fds[i]->events;
+            }
+            libusb_free_pollfds(fds);
+        }
+    }
     return {};
 }
 
@@ -225,32 +243,66 @@ IoResult UsbTransport::bulk(int endpoint, std::uint8_t *data, std::size_t len, i
     return {io_status(r), static_cast<std::size_t>(moved > 0 ? moved : 0), r};
 }
 
+bool UsbTransport::handle_events_or_cancel(int *failed) {
+    pollfd fds[8];
+    fds[0] = {cancel_fd, POLLIN, 0};
+    for (int i = 0; i < event_fd_count_; ++i) fds[i + 1] = {event_fds_[i], event_masks_[i], 0};
+    int wait_ms = kSliceMs;
+    timeval next{};
+    if (libusb_get_next_timeout(ctx_, &next) == 1) {
+        const long next_ms = next.tv_sec * 1000 + (next.tv_usec + 999) / 1000;
+        if (next_ms < wait_ms) wait_ms = static_cast<int>(next_ms);
+    }
+    const int ready = ::poll(fds, static_cast<nfds_t>(event_fd_count_ + 1), wait_ms);
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) return true;
+    timeval now{0, 0};
+    const int r = libusb_handle_events_timeout_completed(ctx_, &now, &transfer_done_);
+    if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED) *failed = r;
+    return false;
+}
+
+bool UsbTransport::reap_abandoned() {
+    const std::int64_t deadline = monotonic_ms() + kReapBoundMs;
+    while (transfer_done_ == 0) {
+        if (monotonic_ms() >= deadline) return false;
+        timeval slice{0, kSliceMs * 1000};
+        libusb_handle_events_timeout_completed(ctx_, &slice, &transfer_done_);
+    }
+    in_flight_ = false;
+    return true;
+}
+
 // The transfer's own timeout bounds the wait; a raised cancel signal cuts it short within one
-// slice, and the transfer is cancelled and reaped before this returns, so the next transfer
-// can reuse it.
+// slice. The transfer is then cancelled on the device and this returns at once: the device's
+// completion of it is reaped by the next transfer, so a cancel never waits for the device.
 IoResult UsbTransport::cancellable_bulk(int endpoint, std::uint8_t *data, std::size_t len, int timeout_ms) {
+    if (in_flight_ && !reap_abandoned()) return {Io::failed, 0, LIBUSB_ERROR_BUSY};
     if (cancel_raised(cancel_fd)) return {Io::cancelled, 0, 0};
-    int completed = 0;
-    libusb_fill_bulk_transfer(transfer_, handle_, static_cast<unsigned char>(endpoint), data, static_cast<int>(len),
-                              on_transfer_done, &completed, bounded(timeout_ms));
+    if (len > sizeof staging_) len = sizeof staging_;
+    const bool in = (endpoint & LIBUSB_ENDPOINT_IN) != 0;
+    if (!in && len > 0) std::memcpy(staging_, data, len);
+    transfer_done_ = 0;
+    libusb_fill_bulk_transfer(transfer_, handle_, static_cast<unsigned char>(endpoint), staging_,
+                              static_cast<int>(len), on_transfer_done, &transfer_done_, bounded(timeout_ms));
     int r = libusb_submit_transfer(transfer_);
     if (r < 0) return {io_status(r), 0, r};
-    bool cancelling = false;
+    in_flight_ = true;
     int failed_slices = 0;
-    while (completed == 0) {
-        timeval slice{0, kSliceUs};
-        r = libusb_handle_events_timeout_completed(ctx_, &slice, &completed);
-        if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED && ++failed_slices > kFailedSlicesMax) {
-            transfer_ = nullptr;  // still libusb's; later exchanges use the synchronous call
-            return {Io::failed, 0, r};
-        }
-        if (completed == 0 && !cancelling && cancel_raised(cancel_fd)) {
-            cancelling = true;
-            if (libusb_cancel_transfer(transfer_) == LIBUSB_ERROR_NOT_FOUND) cancelling = false;
+    while (transfer_done_ == 0) {
+        int failed = 0;
+        const bool cancelled = handle_events_or_cancel(&failed);
+        if (transfer_done_ != 0) break;
+        r = failed;
+        const bool failing = failed != 0 && ++failed_slices > kFailedSlicesMax;
+        if (failing || cancelled) {
+            libusb_cancel_transfer(transfer_);
+            return failing ? IoResult{Io::failed, 0, r} : IoResult{Io::cancelled, 0, 0};
         }
     }
-    const std::size_t moved = transfer_->actual_length > 0 ? static_cast<std::size_t>(transfer_->actual_length) : 0;
-    if (transfer_->status == LIBUSB_TRANSFER_CANCELLED) return {Io::cancelled, moved, 0};
+    in_flight_ = false;
+    std::size_t moved = transfer_->actual_length > 0 ? static_cast<std::size_t>(transfer_->actual_length) : 0;
+    if (moved > len) moved = len;
+    if (in && moved > 0) std::memcpy(data, staging_, moved);
     r = transfer_result(transfer_->status);
     return {io_status(r), moved, r};
 }

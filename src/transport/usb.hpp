@@ -70,6 +70,11 @@ private:
     // device when the signal is raised).
     IoResult bulk(int endpoint, std::uint8_t *data, std::size_t len, int timeout_ms);
     IoResult cancellable_bulk(int endpoint, std::uint8_t *data, std::size_t len, int timeout_ms);
+    // Waits, within a bound, for the completion of a transfer a cancel left to the device.
+    bool reap_abandoned();
+    // Handles libusb's events for at most one slice, waking at once when the cancel signal is
+    // raised: true when it was.
+    bool handle_events_or_cancel(int *failed);
 
     bool default_context_;
     UsbBinding bind_;
@@ -82,6 +87,15 @@ private:
     libusb_device_handle *handle_ = nullptr;
     bool claimed_ = false;
     libusb_transfer *transfer_ = nullptr;  // a link's transfer, made once at open
+    int transfer_done_ = 0;                 // set by its completion callback
+    bool in_flight_ = false;                // submitted and not yet reaped
+    // libusb's descriptors for this context, read once at open, polled beside the cancel signal.
+    int event_fd_count_ = 0;
+    int event_fds_[7] = {};
+    short event_masks_[7] = {};
+    // The transfer's data: the device may still write into it after a cancel has returned, so
+    // it lives as long as the transport, never in a caller's frame.
+    std::uint8_t staging_[kReplyCapacity] = {};
     int held_bus_ = 0;
     int held_address_ = 0;
 };
