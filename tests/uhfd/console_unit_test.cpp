@@ -29,6 +29,11 @@ TEST(ConsoleConfig, AbsentTableLeavesTheConsoleOffAndAnEmptyOneListensOnLoopback
     EXPECT_EQ(h.max_streams, 16);
 }
 
+TEST(ConsoleConfig, AllowedHostsAreKeptInLowerCaseWithoutTheTrailingDot) {
+    const uhfd::HttpConfig h = uhfd::parse_config(with_http("allowed_hosts = [\"Gateway.Example.NET.\", \"dock-7\"]\n"), "t.toml").http;
+    EXPECT_EQ(h.allowed_hosts, (std::vector<std::string>{"gateway.example.net", "dock-7"}));
+}
+
 TEST(ConsoleConfig, TokenFileIsReadAndItsLineEndTrimmed) {
     gwtest::ScratchDir dir;
     const std::string path = dir.write("token", "abcdefghijklmnop0123\n");
@@ -68,7 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
                       BadHttp{"BothTokens", "token = \"abcdefghijklmnopq\"\ntoken_file = \"/dev/null\"\n", "not both"},
                       BadHttp{"MissingTokenFile", "token_file = \"/nonexistent/token\"\n", "http.token_file: cannot read"},
                       BadHttp{"NoStreams", "max_streams = 0\n", "http.max_streams"},
-                      BadHttp{"Misspelt", "listn = \"127.0.0.1:80\"\n", "http.listn: unknown key"}),
+                      BadHttp{"Misspelt", "listn = \"127.0.0.1:80\"\n", "http.listn: unknown key"},
+                      BadHttp{"HostWithPort", "allowed_hosts = [\"gw.example:8080\"]\n", "http.allowed_hosts: each entry must be a host name"},
+                      BadHttp{"HostWithNewline", "allowed_hosts = [\"gw.example\\nx\"]\n", "http.allowed_hosts"},
+                      BadHttp{"HostEmpty", "allowed_hosts = [\"\"]\n", "http.allowed_hosts"},
+                      BadHttp{"HostNotText", "allowed_hosts = [8080]\n", "http.allowed_hosts"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct BearerCase {
