@@ -1,4 +1,4 @@
-// The disk queue: order, acknowledgement, restarts, overflow and damaged files.
+// The disk queue: order, settling, restarts, overflow, epochs and disk use.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -6,30 +6,14 @@
 
 #include "disk_queue.hpp"
 #include "harness.hpp"
+#include "queue_test_support.hpp"
 
 namespace {
 
 using uhfd::DiskQueue;
-
-std::uint64_t add(DiskQueue& q, const std::string& key, const std::string& body = "x") {
-    return q.append(key, "t/" + key, [&](std::uint64_t seq) { return body + ":" + std::to_string(seq); });
-}
-
-std::vector<std::string> take_all(DiskQueue& q, bool ack) {
-    std::vector<std::string> out;
-    while (auto n = q.next()) {
-        out.push_back(n->second.payload);
-        if (ack) q.ack(n->first);
-    }
-    return out;
-}
-
-std::size_t segment_files(const gwtest::ScratchDir& d) {
-    std::size_t n = 0;
-    for (const auto& e : gwtest::fs::directory_iterator(d.path() / "q"))
-        if (e.path().extension() == ".seg") ++n;
-    return n;
-}
+using namespace std::chrono_literals;
+using qtest::add;
+using qtest::take_all;
 
 TEST(DiskQueue, HandsOutInAppendOrderWithPerKeySequences) {
     gwtest::ScratchDir d;
@@ -45,13 +29,13 @@ TEST(DiskQueue, HandsOutInAppendOrderWithPerKeySequences) {
     EXPECT_EQ(q.last_sequence("a"), 2u);
 }
 
-TEST(DiskQueue, UnacknowledgedRecordsOutliveTheProcess) {
+TEST(DiskQueue, UnsettledRecordsOutliveTheProcess) {
     gwtest::ScratchDir d;
     {
         DiskQueue q(d.file("q"), 100);
         for (int i = 0; i < 6; ++i) add(q, "a");
         auto first = q.next(), second = q.next();
-        q.next();  // handed out, never acknowledged
+        q.next();  // handed out, never settled
         q.ack(first->first);
         q.ack(second->first);
     }
@@ -60,19 +44,31 @@ TEST(DiskQueue, UnacknowledgedRecordsOutliveTheProcess) {
     EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:3", "x:4", "x:5", "x:6"}));
 }
 
-TEST(DiskQueue, AcknowledgementsOutOfOrderMoveTheHeadOnlyPastAContiguousRun) {
+// A refused or acknowledged record leaves at once: nothing before it holds it back, and a
+// restart does not send it again.
+TEST(DiskQueue, SettledRecordsLeaveWhateverIsBeforeThemAndStayGoneAfterARestart) {
     gwtest::ScratchDir d;
+    {
+        DiskQueue q(d.file("q"), 100);
+        add(q, "a");
+        add(q, "b");
+        add(q, "a");
+        auto r1 = q.next(), r2 = q.next(), r3 = q.next();
+        q.reject(r2->first);
+        q.ack(r3->first);
+        EXPECT_EQ(q.depth(), 1u);
+        EXPECT_EQ(q.rejected(), 1u);
+        EXPECT_EQ(q.counts_by_key().at("b").rejected, 1u);
+        q.rewind();  // r1 is sent again; the settled ones are not
+        EXPECT_EQ(take_all(q, false), (std::vector<std::string>{"x:1"}));
+    }
     DiskQueue q(d.file("q"), 100);
-    for (int i = 0; i < 3; ++i) add(q, "a");
-    auto r1 = q.next(), r2 = q.next(), r3 = q.next();
-    q.ack(r2->first);
-    q.ack(r3->first);
-    EXPECT_EQ(q.depth(), 3u);
-    q.ack(r1->first);
-    EXPECT_EQ(q.depth(), 0u);
+    EXPECT_EQ(q.depth(), 1u);
+    EXPECT_EQ(q.rejected(), 1u);
+    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:1"}));
 }
 
-TEST(DiskQueue, RewindSendsEverythingUnacknowledgedAgainInOrder) {
+TEST(DiskQueue, RewindSendsEverythingUnsettledAgainInOrder) {
     gwtest::ScratchDir d;
     DiskQueue q(d.file("q"), 100);
     for (int i = 0; i < 4; ++i) add(q, "a");
@@ -83,110 +79,121 @@ TEST(DiskQueue, RewindSendsEverythingUnacknowledgedAgainInOrder) {
     EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:2", "x:3", "x:4"}));
 }
 
-TEST(DiskQueue, AFullQueueDropsTheOldestAndCountsThemAcrossRestarts) {
+// The bound counts records in flight: the oldest waiting one goes (one already sent may have
+// arrived), and when every record held is in flight, the new one does.
+TEST(DiskQueue, TheBoundCountsRecordsInFlight) {
     gwtest::ScratchDir d;
-    {
-        DiskQueue q(d.file("q"), 3);
-        for (int i = 0; i < 5; ++i) add(q, i % 2 ? "b" : "a");
-        EXPECT_EQ(q.depth(), 3u);
-        EXPECT_EQ(q.dropped(), 2u);
-        EXPECT_EQ(q.dropped_by_key(), (std::map<std::string, std::uint64_t>{{"a", 1}, {"b", 1}}));
-    }
     DiskQueue q(d.file("q"), 3);
-    EXPECT_EQ(q.dropped(), 2u);
-    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:2", "x:2", "x:3"}));
-}
-
-// A record already sent may have arrived: counting it as dropped would report a loss that did
-// not happen. The oldest record not yet sent goes instead, and never goes out afterwards.
-TEST(DiskQueue, AFullQueueDropsTheOldestUnsentNotOneInFlight) {
-    gwtest::ScratchDir d;
-    DiskQueue q(d.file("q"), 2);
-    add(q, "a");
-    add(q, "a");
+    for (int i = 0; i < 3; ++i) add(q, "a");
     auto first = q.next();
-    add(q, "a");
-    EXPECT_EQ(q.dropped(), 0u);  // two waiting, one in flight
-    add(q, "a");                  // drops x:2, the oldest waiting
-    EXPECT_EQ(q.dropped(), 1u);
+    q.next();
+    add(q, "a");  // drops x:3, the one waiting
     EXPECT_EQ(q.depth(), 3u);
-    q.rewind();  // the connection broke before x:1 was acknowledged
-    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:1", "x:3", "x:4"}));
-    EXPECT_EQ(q.depth(), 0u);
-    q.ack(first->first);  // a late acknowledgement from the old connection changes nothing
+    EXPECT_EQ(q.dropped(), 1u);
+    q.next();
+    add(q, "b");  // all three in flight: b's goes
+    EXPECT_EQ(q.depth(), 3u);
+    EXPECT_EQ(q.dropped_by_key(), (std::map<std::string, std::uint64_t>{{"a", 1}, {"b", 1}}));
+    q.rewind();
+    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:1", "x:2", "x:4"}));
+    q.ack(first->first);  // late, from a connection since lost: changes nothing
     EXPECT_EQ(q.depth(), 0u);
 }
 
-TEST(DiskQueue, ADroppedRecordStaysUnsentAcrossARestart) {
+TEST(DiskQueue, ADroppedRecordStaysUnsentAndCountedAcrossARestart) {
     gwtest::ScratchDir d;
     {
-        DiskQueue q(d.file("q"), 1);
+        DiskQueue q(d.file("q"), 2);
         add(q, "a");
         q.next();     // x:1 in flight
         add(q, "a");  // x:2 waits
         add(q, "a");  // drops x:2
     }
-    DiskQueue q(d.file("q"), 1);
+    DiskQueue q(d.file("q"), 2);
     EXPECT_EQ(q.depth(), 2u);
     EXPECT_EQ(q.dropped(), 1u);
     EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:1", "x:3"}));
 }
 
-TEST(DiskQueue, SequencesContinueAfterEverySegmentWasDeliveredAndDeleted) {
+TEST(DiskQueue, DiskUseFollowsDepthAndSequencesContinue) {
     gwtest::ScratchDir d;
+    std::string epoch;
     {
-        DiskQueue q(d.file("q"), 1000, 256);
+        DiskQueue q(d.file("q"), 1000, {.segment_bytes = 256});
         for (int i = 0; i < 40; ++i) add(q, "a");
+        EXPECT_GT(q.disk_bytes(), 40u * 24);
         take_all(q, true);
-        EXPECT_EQ(segment_files(d), 1u);  // the delivered segments are gone
+        // Every segment but the one written to goes at once; that one within the queue's tick.
+        EXPECT_TRUE(gwtest::eventually([&] { return q.disk_bytes() == 0; }, 10s)) << q.disk_bytes();
+        epoch = q.epoch("a");
     }
-    DiskQueue q(d.file("q"), 1000, 256);
+    DiskQueue q(d.file("q"), 1000, {.segment_bytes = 256});
     EXPECT_EQ(q.depth(), 0u);
     EXPECT_EQ(add(q, "a"), 41u);
+    EXPECT_EQ(q.epoch("a"), epoch);
 }
 
-TEST(DiskQueue, SequencesContinueAfterACrashWithoutASavedState) {
+// Sequences that start again from 1 come with a new epoch, so (key, epoch, seq) never repeats.
+TEST(DiskQueue, ALostDirectoryStartsANewEpoch) {
     gwtest::ScratchDir d;
-    {
-        DiskQueue q(d.file("q"), 1000);
-        for (int i = 0; i < 5; ++i) add(q, "a");
-    }
-    gwtest::fs::remove(d.path() / "q" / "state");
-    DiskQueue q(d.file("q"), 1000);
-    EXPECT_EQ(q.depth(), 5u);
-    EXPECT_EQ(add(q, "a"), 6u);
-}
-
-TEST(DiskQueue, ARecordCutShortByACrashIsCutOffAndTheRestKept) {
-    gwtest::ScratchDir d;
-    std::string segment;
+    std::string before;
     {
         DiskQueue q(d.file("q"), 100);
-        for (int i = 0; i < 3; ++i) add(q, "a");
-        for (const auto& e : gwtest::fs::directory_iterator(d.path() / "q"))
-            if (e.path().extension() == ".seg") segment = e.path();
+        add(q, "a");
+        add(q, "a");
+        before = q.epoch("a");
+        EXPECT_EQ(before.size(), 16u);
     }
-    std::ofstream(segment, std::ios::app) << std::string("\x40\x00\x00\x00\x12\x34", 6);  // a header, no body
+    gwtest::fs::remove_all(d.path() / "q");
     DiskQueue q(d.file("q"), 100);
-    EXPECT_EQ(q.depth(), 3u);
+    std::string carried;
+    q.append("a", "t/a", [&](const DiskQueue::Sequence& s) {
+        carried = s.epoch;
+        return std::to_string(s.seq);
+    });
+    EXPECT_EQ(q.last_sequence("a"), 1u);
+    EXPECT_EQ(carried, q.epoch("a"));
+    EXPECT_NE(carried, before);
+}
+
+TEST(DiskQueue, AStrayFileIsIgnored) {
+    gwtest::ScratchDir d;
+    {
+        DiskQueue q(d.file("q"), 100);
+        add(q, "a");
+    }
+    d.write("q/notes.txt", "hello");
+    d.write("q/zzzzzzzzzzzzzzzz.seg", "not hex");
+    DiskQueue q(d.file("q"), 100);
+    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:1"}));
+}
+
+TEST(DiskQueue, ARecordTheReaderWouldRefuseIsRefusedAndCounted) {
+    gwtest::ScratchDir d;
+    DiskQueue q(d.file("q"), 100);
+    add(q, "a", std::string((16u << 20) + 1, 'p'));
     add(q, "a");
-    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:1", "x:2", "x:3", "x:4"}));
+    EXPECT_EQ(q.dropped_by_key(), (std::map<std::string, std::uint64_t>{{"a", 1}}));
+    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"x:2"}));
 }
 
-TEST(DiskQueue, AFlippedByteEndsTheQueueAtThatRecord) {
+// A killed process sends again only what settled since the head was last noted, and what was
+// in flight.
+TEST(DiskQueue, AKilledProcessResendsFewerThanTheNotingInterval) {
     gwtest::ScratchDir d;
-    std::string segment;
-    {
-        DiskQueue q(d.file("q"), 100);
-        for (int i = 0; i < 3; ++i) add(q, "a", "payload");
-        for (const auto& e : gwtest::fs::directory_iterator(d.path() / "q"))
-            if (e.path().extension() == ".seg") segment = e.path();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        DiskQueue q(d.file("q"), 1000);
+        for (int i = 0; i < 300; ++i) add(q, "a");
+        for (int i = 0; i < 123; ++i) q.ack(q.next()->first);
+        ::raise(SIGKILL);
     }
-    std::string bytes = gwtest::slurp(segment);
-    bytes[bytes.size() - 3] ^= 0x01;  // inside the last record's payload
-    std::ofstream(segment, std::ios::trunc | std::ios::binary) << bytes;
-    DiskQueue q(d.file("q"), 100);
-    EXPECT_EQ(take_all(q, true), (std::vector<std::string>{"payload:1", "payload:2"}));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    DiskQueue q(d.file("q"), 1000);
+    EXPECT_GE(q.depth(), 300u - 123u);
+    EXPECT_LT(q.depth(), 300u - 123u + DiskQueue::kMarkEvery);
 }
 
 }  // namespace

@@ -163,6 +163,7 @@ private:
 struct BrokerOptions {
     std::string password_file;  // user:hash lines (mosquitto_passwd); empty: anonymous
     std::string ca, cert, key;  // TLS listener when cert is set
+    std::string acl_file;       // topic rules; empty: every topic open
 };
 
 // A mosquitto broker on a loopback port of its own, persistent across restarts of itself so a
@@ -178,6 +179,7 @@ public:
              << "max_queued_messages 0\nmax_inflight_messages 0\nlog_type error\nlog_type warning\n";
         if (opt_.password_file.empty()) conf << "allow_anonymous true\n";
         else conf << "allow_anonymous false\npassword_file " << opt_.password_file << "\n";
+        if (!opt_.acl_file.empty()) conf << "acl_file " << opt_.acl_file << "\n";
         if (!opt_.cert.empty()) conf << "cafile " << opt_.ca << "\ncertfile " << opt_.cert << "\nkeyfile " << opt_.key << "\n";
         conf_ = dir_.write("mosquitto.conf", conf.str());
         start();

@@ -23,7 +23,8 @@ uhfd::Publisher::Options options(int port) {
 
 void add(uhfd::DiskQueue& q, int n) {
     for (int i = 0; i < n; ++i)
-        q.append("r", "test/gw/r/events", [](std::uint64_t seq) { return R"({"seq":)" + std::to_string(seq) + "}"; });
+        q.append("r", "test/gw/r/events",
+                 [](const uhfd::DiskQueue::Sequence& s) { return R"({"seq":)" + std::to_string(s.seq) + "}"; });
 }
 
 // The sequence numbers received, duplicates (allowed by QoS 1) removed.
@@ -62,9 +63,10 @@ TEST(Publisher, EventsOfABrokerOutageArriveAfterItInOrder) {
     p.start();
     add(q, 10);
     ASSERT_TRUE(gwtest::eventually([&] { return sequences(*sub).size() == 10; }, 10s));
+    ASSERT_TRUE(gwtest::eventually([&] { return q.depth() == 0; }, 5s));
     broker.stop();
-    add(q, 40);  // while the broker is away
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(gwtest::eventually([&] { return !p.stats().connected; }, 10s));
+    add(q, 40);  // while the broker is away: kept, whatever was tried meanwhile
     EXPECT_EQ(q.depth(), 40u);
     const auto before = sequences(*sub);
     broker.start();
@@ -152,10 +154,26 @@ TEST(Publisher, StopsInTimeThoughAConnectHangs) {
     uhfd::DiskQueue q(d.file("q"), 1000);
     uhfd::Publisher p(options(silent.port()), q);
     p.start();
-    std::this_thread::sleep_for(300ms);  // inside connect() by now
+    ASSERT_TRUE(gwtest::eventually([&] { return p.stats().connections == 0; }, 1s));
     const auto t0 = std::chrono::steady_clock::now();
     p.stop(200ms);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+}
+
+// A broker name nobody answers for: the lookup runs on a thread of its own, and a stop does not
+// wait for it.
+TEST(Publisher, StopsInTimeThoughTheBrokerNameDoesNotResolve) {
+    gwtest::ScratchDir d;
+    uhfd::DiskQueue q(d.file("q"), 1000);
+    auto o = options(1883);
+    o.broker.host = "broker.invalid";
+    uhfd::Publisher p(o, q);
+    p.start();
+    add(q, 3);
+    const auto t0 = std::chrono::steady_clock::now();
+    p.stop(200ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_EQ(q.depth(), 3u);
 }
 
 }  // namespace

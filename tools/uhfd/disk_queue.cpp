@@ -1,3 +1,4 @@
+// The live queue: appending, handing out, settling and giving disk space back.
 #include "disk_queue.hpp"
 
 #include <fcntl.h>
@@ -7,225 +8,372 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
+#include <utility>
 #include <stdexcept>
-#include <vector>
 
 #include "log.hpp"
 #include "queue_record.hpp"
 
 namespace uhfd {
 
-using namespace queue_record;
+namespace {
 
-DiskQueue::DiskQueue(std::string dir, std::size_t max_records, std::uint64_t segment_bytes)
-    : dir_(std::move(dir)), max_records_(std::max<std::size_t>(max_records, 1)), segment_bytes_(segment_bytes) {
+using Clock = std::chrono::steady_clock;
+
+std::string new_epoch() {
+    std::random_device rd;
+    const std::uint64_t v = (std::uint64_t{rd()} << 32) ^ rd();
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(v));
+    return out;
+}
+
+}  // namespace
+
+DiskQueue::SegmentFile::~SegmentFile() {
+    if (fd >= 0) ::close(fd);
+}
+
+QueueIo& QueueIo::system() {
+    static QueueIo io;
+    return io;
+}
+
+DiskQueue::DiskQueue(std::string dir, std::size_t max_records, Limits limits)
+    : dir_(std::move(dir)),
+      max_records_(std::max<std::size_t>(max_records, 1)),
+      segment_bytes_(limits.segment_bytes),
+      memory_records_(limits.memory_records),
+      io_(limits.io ? limits.io : &QueueIo::system()) {
     if (::mkdir(dir_.c_str(), 0750) != 0 && errno != EEXIST)
         throw std::runtime_error("queue directory " + dir_ + ": " + std::strerror(errno));
-    std::lock_guard lock(mu_);
     recover();
+    const std::string mark = dir_ + "/head";
+    mark_fd_ = ::open(mark.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+    if (mark_fd_ < 0) log::warning("queue: cannot open " + mark + ": " + std::strerror(errno));
+    sync_thread_ = std::thread([this] { sync_loop(); });
 }
 
 DiskQueue::~DiskQueue() {
-    flush(true);
-    std::lock_guard lock(mu_);
-    for (Segment& s : segments_) ::close(s.fd);
+    {
+        std::lock_guard lock(sync_mu_);
+        sync_stop_ = true;
+    }
+    sync_cv_.notify_all();
+    sync_thread_.join();
+    sync_once(true);
+    if (mark_fd_ >= 0) ::close(mark_fd_);
 }
 
-std::string DiskQueue::segment_path(std::uint64_t id) const {
+DiskQueue::SegmentRef DiskQueue::open_segment(std::uint64_t id) {
     char name[32];
     std::snprintf(name, sizeof name, "/%016llx.seg", static_cast<unsigned long long>(id));
-    return dir_ + name;
+    auto seg = std::make_shared<SegmentFile>();
+    seg->id = id;
+    seg->path = dir_ + name;
+    seg->fd = ::open(seg->path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+    if (seg->fd < 0) return nullptr;
+    return seg;
 }
 
-void DiskQueue::open_segment_locked(std::uint64_t id) {
-    const std::string path = segment_path(id);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
-    if (fd < 0) throw std::runtime_error("queue segment " + path + ": " + std::strerror(errno));
-    struct stat st{};
-    ::fstat(fd, &st);
-    segments_.push_back({id, fd, static_cast<std::uint64_t>(st.st_size)});
+// Starts the next segment; the one before goes once nothing in it is held.
+void DiskQueue::roll_w() {
+    SegmentRef fresh;
+    std::uint64_t id;
+    {
+        std::lock_guard lock(mu_);
+        id = next_segment_id_;
+    }
+    fresh = open_segment(id);
+    if (!fresh) {
+        write_errno_ = errno;
+        return;
+    }
+    std::vector<SegmentRef> released;
+    {
+        std::lock_guard lock(mu_);
+        ++next_segment_id_;
+        segments_[id] = fresh;
+        SegmentRef old = std::exchange(current_, fresh);
+        if (old && old->live == 0) release_locked(old, released);
+        dirty_ = true;
+    }
+    current_size_ = 0;
+    for (const SegmentRef& s : released) ::unlink(s->path.c_str());
 }
 
-DiskQueue::Segment* DiskQueue::find_segment(std::uint64_t id) {
-    for (Segment& s : segments_)
-        if (s.id == id) return &s;
-    return nullptr;
+bool DiskQueue::write_record_w(const std::string& rec, Entry& e, bool queue_empty) {
+    // A full segment, or an empty queue whose segment holds only settled records: a new one, so
+    // the old one can go.
+    if (!current_ || current_size_ >= segment_bytes_ || (queue_empty && current_size_ > 0)) roll_w();
+    if (!current_) return false;  // no segment could be made
+    if (!queue_record::write_all(*io_, current_->fd, rec)) {
+        write_errno_ = errno;
+        // Whatever part reached the file is cut off again, so the next record starts clean.
+        if (::ftruncate(current_->fd, static_cast<off_t>(current_size_)) != 0) roll_w();
+        return false;
+    }
+    e.segment = current_->id;
+    e.offset = current_size_;
+    current_size_ += rec.size();
+    return true;
 }
 
-// A position at the end of a segment that is no longer written to is the start of the next one.
-DiskQueue::Position DiskQueue::normalise(Position p) const {
-    for (std::size_t i = 0; i + 1 < segments_.size(); ++i)
-        if (segments_[i].id == p.segment && p.offset >= segments_[i].size) return normalise({segments_[i + 1].id, 0});
-    return p;
+// Under write_mu_. The first refusal is said at once; later ones in a summary at most once a
+// minute (sync_once), and the recovery once.
+void DiskQueue::note_write_failure(int err) {
+    write_errno_ = err;
+    if (failing_) {
+        ++failed_since_log_;
+        return;
+    }
+    failing_ = true;
+    failed_since_log_ = 0;
+    last_failure_log_ = Clock::now();
+    log::error("queue: cannot write to " + dir_ + ": " + std::strerror(err) + "; events are kept in memory (up to " +
+               std::to_string(memory_records_) + ") until it can");
 }
 
-std::optional<std::uint32_t> DiskQueue::body_length_at(const Position& p) {
-    Segment* s = find_segment(p.segment);
-    unsigned char len[4];
-    if (!s || p.offset + 8 > s->size || !pread_all(s->fd, len, 4, p.offset)) return std::nullopt;
-    return body_length(len);
-}
-
-std::optional<DiskQueue::Record> DiskQueue::read_at(const Position& p, std::uint32_t body) {
-    Segment* s = find_segment(p.segment);
-    if (!s || body < kHeader - 8 || body > kMaxBody || p.offset + 8 + body > s->size) return std::nullopt;
-    std::string buf(8 + body, '\0');
-    if (!pread_all(s->fd, buf.data(), buf.size(), p.offset)) return std::nullopt;
-    return decode(buf);
+std::uint32_t DiskQueue::key_index_locked(const std::string& key) {
+    auto [it, fresh] = key_ids_.try_emplace(key, static_cast<std::uint32_t>(keys_.size()));
+    if (fresh) {
+        keys_.emplace_back();
+        keys_.back().name = key;
+    }
+    return it->second;
 }
 
 std::uint64_t DiskQueue::append(const std::string& key, const std::string& topic,
-                                const std::function<std::string(std::uint64_t)>& encode) {
-    std::uint64_t seq;
+                                const std::function<std::string(const Sequence&)>& encode) {
+    std::lock_guard writer(write_mu_);
+    Sequence seq;
+    Entry e;
+    bool queue_empty;
+    bool new_epoch_made = false;
+    {
+        std::lock_guard lock(mu_);
+        e.key = key_index_locked(key);
+        KeyInfo& k = keys_[e.key];
+        if (k.epoch.empty()) {  // a sequence the queue cannot vouch for starts a new epoch
+            k.epoch = new_epoch();
+            urgent_ = new_epoch_made = true;
+        }
+        seq = {k.epoch, ++k.seq};
+        dirty_ = true;
+        queue_empty = held_ == 0;
+    }
+    if (new_epoch_made) sync_cv_.notify_one();
+    const std::string payload = encode(seq);
+    if (!queue_record::fits(key.size(), topic.size(), payload.size())) {
+        if (oversize_logged_.insert(key).second)
+            log::error("queue: an event of " + key + " too large to keep (" + std::to_string(payload.size()) +
+                       " bytes); dropped and counted");
+        std::lock_guard lock(mu_);
+        ++dropped_;
+        ++keys_[e.key].counts.dropped;
+        return seq.seq;
+    }
+    std::string rec = queue_record::encode(seq.seq, key, topic, payload);
+    e.seq = seq.seq;
+    e.size = static_cast<std::uint32_t>(rec.size());
+    const bool on_disk = write_record_w(rec, e, queue_empty);
+    if (on_disk && failing_) {
+        log::info("queue: " + dir_ + " takes records again (" + std::to_string(failed_since_log_) +
+                  " more refused since last said)");
+        failing_ = false;
+    }
+    if (!on_disk) note_write_failure(write_errno_ ? write_errno_ : EIO);
+
+    std::vector<SegmentRef> released;
     std::function<void()> wake;
     {
         std::lock_guard lock(mu_);
-        seq = ++sequences_[key];
-        const std::string payload = encode(seq);
-        const std::string rec = queue_record::encode(seq, key, topic, payload);
-
-        if (segments_.back().size >= segment_bytes_) {
-            ::fdatasync(segments_.back().fd);
-            open_segment_locked(segments_.back().id + 1);
-            save_state_locked();  // the sequence numbers outlive the segments that held them
+        if (!on_disk) {
+            if (memory_ >= memory_records_) {
+                ++dropped_;
+                ++keys_[e.key].counts.dropped;
+                return seq.seq;
+            }
+            e.memory = std::make_shared<const Record>(Record{seq.seq, key, topic, payload});
+            ++memory_;
+        } else {
+            end_ = {e.segment, e.offset + e.size};
+            if (unsynced_.empty() || unsynced_.back() != current_) unsynced_.push_back(current_);
         }
-        while (unsent_locked() >= max_records_ && unsent_locked() > 0) drop_oldest_locked();
-        Segment& s = segments_.back();
-        if (!write_all(s.fd, rec)) {
-            // Whatever part reached the file is cut off again; the event is counted as dropped.
-            log::error("queue: writing " + segment_path(s.id) + " failed: " + std::strerror(errno));
-            if (::ftruncate(s.fd, static_cast<off_t>(s.size)) != 0) log::error("queue: cannot cut the failed write");
+        while (held_ >= max_records_ && waiting_ > 0) drop_oldest_waiting_locked();
+        if (held_ >= max_records_) {
+            // Everything held is in flight: the new record is the one that goes.
+            e.state = State::settled;
+            if (e.memory) --memory_;
+            e.memory.reset();
             ++dropped_;
-            ++dropped_by_key_[key];
-            dirty_ = true;
-            return seq;
+            ++keys_[e.key].counts.dropped;
+        } else {
+            ++held_;
+            ++waiting_;
+            if (!e.memory) ++segments_.at(e.segment)->live;
         }
-        s.size += rec.size();
-        ++end_index_;
-        dirty_ = true;
+        entries_.push_back(std::move(e));
+        pop_settled_locked(released);
         wake = on_append_;
     }
+    for (const SegmentRef& s : released) ::unlink(s->path.c_str());
     if (wake) wake();
-    return seq;
+    return seq.seq;
 }
 
-void DiskQueue::drop_oldest_locked() {
-    pass_skipped_locked();
-    const auto body = body_length_at(cursor_);
-    const auto rec = body ? read_at(cursor_, *body) : std::nullopt;
-    if (!rec) {  // unreadable: the queue ends here
-        end_index_ = cursor_index_;
-        return;
-    }
-    const Position end = normalise({cursor_.segment, cursor_.offset + 8 + *body});
-    if (in_flight_.empty()) {
-        head_ = end;
-        ++head_index_;
-    } else {
-        // Records before it are in flight: it waits, as done, for the head to pass it.
-        in_flight_.push_back({end, rec->key, true});
-        skipped_.insert(cursor_);
-    }
-    cursor_ = end;
-    ++cursor_index_;
-    ++dropped_;
-    ++dropped_by_key_[rec->key];
+void DiskQueue::advance_cursor_locked() {
+    while (cursor_ < entries_.size() && entries_[cursor_].state != State::waiting) ++cursor_;
+}
+
+void DiskQueue::drop_oldest_waiting_locked() {
+    advance_cursor_locked();
+    if (cursor_ >= entries_.size()) return;
+    settle_locked(first_ticket_ + cursor_, true, false);
+}
+
+DiskQueue::Entry* DiskQueue::entry_locked(Ticket t) {
+    if (t < first_ticket_ || t - first_ticket_ >= entries_.size()) return nullptr;
+    return &entries_[t - first_ticket_];
+}
+
+// Under mu_; the segment is unlinked by the caller, outside the lock.
+void DiskQueue::release_locked(SegmentRef seg, std::vector<SegmentRef>& released) {
+    if (seg == current_ || !segments_.erase(seg->id)) return;
+    released.push_back(seg);
     dirty_ = true;
-    release_segments_locked();
 }
 
-// Steps the cursor over dropped records, which are never sent.
-void DiskQueue::pass_skipped_locked() {
-    cursor_ = normalise(cursor_);
-    while (cursor_index_ < end_index_ && skipped_.count(cursor_)) {
-        const auto body = body_length_at(cursor_);
-        if (!body) return;
-        const Position end = normalise({cursor_.segment, cursor_.offset + 8 + *body});
-        in_flight_.push_back({end, {}, true});
-        cursor_ = end;
-        ++cursor_index_;
+void DiskQueue::settle_locked(Ticket t, bool count_drop, bool count_reject) {
+    Entry* e = entry_locked(t);
+    if (!e || e->state == State::settled) return;
+    if (e->state == State::waiting) --waiting_;
+    e->state = State::settled;
+    --held_;
+    if (e->memory) {
+        --memory_;
+        e->memory.reset();
+    } else if (auto it = segments_.find(e->segment); it != segments_.end()) {
+        if (--it->second->live == 0) release_locked(it->second, released_);
     }
-    advance_head_locked();
-}
-
-// Moves the head past the acknowledged (or dropped) records at the front.
-void DiskQueue::advance_head_locked() {
-    bool moved = false;
-    while (!in_flight_.empty() && in_flight_.front().acked) {
-        head_ = normalise(in_flight_.front().end);
-        in_flight_.pop_front();
-        ++head_index_;
-        moved = true;
+    KeyInfo& k = keys_[e->key];
+    if (count_drop) {
+        ++dropped_;
+        ++k.counts.dropped;
     }
-    if (!moved) return;
-    skipped_.erase(skipped_.begin(), skipped_.lower_bound(head_));
+    if (count_reject) {
+        ++rejected_;
+        ++k.counts.rejected;
+    }
     dirty_ = true;
-    release_segments_locked();
 }
 
-std::size_t DiskQueue::unsent_locked() const {
-    std::size_t n = end_index_ - cursor_index_;
-    for (auto it = skipped_.lower_bound(cursor_); it != skipped_.end() && n > 0; ++it) --n;
-    return n;
+// A segment whose every record is settled has been released by now, wherever it lies; the caller
+// unlinks it outside the lock.
+void DiskQueue::pop_settled_locked(std::vector<SegmentRef>& released) {
+    while (!entries_.empty() && entries_.front().state == State::settled) {
+        entries_.pop_front();
+        ++first_ticket_;
+        if (cursor_ > 0) --cursor_;
+    }
+    released.insert(released.end(), released_.begin(), released_.end());
+    released_.clear();
+}
+
+DiskQueue::SegmentRef DiskQueue::find_segment_locked(std::uint64_t id) const {
+    auto it = segments_.find(id);
+    return it == segments_.end() ? nullptr : it->second;
 }
 
 std::optional<std::pair<DiskQueue::Ticket, DiskQueue::Record>> DiskQueue::next() {
-    std::lock_guard lock(mu_);
-    pass_skipped_locked();
-    if (cursor_index_ >= end_index_) return std::nullopt;
-    const auto body = body_length_at(cursor_);
-    auto rec = body ? read_at(cursor_, *body) : std::nullopt;
-    if (!rec) {
-        log::error("queue: record at " + segment_path(cursor_.segment) + ":" + std::to_string(cursor_.offset) +
-                   " unreadable; the queue ends there");
-        end_index_ = cursor_index_;
-        return std::nullopt;
+    for (;;) {
+        Ticket t;
+        Entry e;
+        SegmentRef seg;
+        {
+            std::lock_guard lock(mu_);
+            advance_cursor_locked();
+            if (cursor_ >= entries_.size()) return std::nullopt;
+            Entry& at = entries_[cursor_];
+            at.state = State::sent;
+            --waiting_;
+            t = first_ticket_ + cursor_++;
+            e = at;
+            if (!e.memory) seg = find_segment_locked(e.segment);
+        }
+        if (e.memory) return std::pair{t, *e.memory};
+        // Read outside the lock: appends go on meanwhile.
+        std::string bytes(e.size, '\0');
+        std::optional<Record> rec;
+        std::string why = "its segment is gone";
+        if (seg) {
+            if (!queue_record::pread_all(seg->fd, bytes.data(), bytes.size(), e.offset)) why = std::strerror(errno);
+            else if (!(rec = queue_record::decode(bytes))) why = "its length or CRC does not check out";
+        }
+        if (rec) return std::pair{t, std::move(*rec)};
+        // Damaged since it was written: dropped and counted; the records after it go on.
+        if (seg) keep_damaged(seg, "record at " + std::to_string(e.offset) + ": " + why);
+        std::vector<SegmentRef> released;
+        {
+            std::lock_guard lock(mu_);
+            settle_locked(t, true, false);
+            pop_settled_locked(released);
+        }
+        for (const SegmentRef& s : released) ::unlink(s->path.c_str());
     }
-    const Position end = normalise({cursor_.segment, cursor_.offset + 8 + *body});
-    in_flight_.push_back({end, rec->key, false});
-    cursor_ = end;
-    return std::pair{cursor_index_++, std::move(*rec)};
 }
 
-void DiskQueue::ack(Ticket t) {
-    std::lock_guard lock(mu_);
-    if (t < head_index_ || t >= cursor_index_) return;  // rewound meanwhile
-    in_flight_[t - head_index_].acked = true;
-    advance_head_locked();
+std::pair<std::uint64_t, std::uint64_t> DiskQueue::head_locked() const {
+    for (const Entry& e : entries_)
+        if (e.state != State::settled && !e.memory) return {e.segment, e.offset};
+    return end_;
 }
+
+void DiskQueue::settle(Ticket t, bool reject) {
+    std::vector<SegmentRef> released;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> mark;
+    {
+        std::lock_guard lock(mu_);
+        Entry* e = entry_locked(t);
+        if (!e || e->state != State::sent) return;  // rewound, or settled already
+        settle_locked(t, false, reject);
+        pop_settled_locked(released);
+        if (++settled_since_mark_ >= kMarkEvery) {
+            settled_since_mark_ = 0;
+            mark = head_locked();
+        }
+    }
+    for (const SegmentRef& s : released) ::unlink(s->path.c_str());
+    if (mark) write_mark(mark->first, mark->second);
+}
+
+void DiskQueue::ack(Ticket t) { settle(t, false); }
+void DiskQueue::reject(Ticket t) { settle(t, true); }
 
 void DiskQueue::rewind() {
     std::lock_guard lock(mu_);
-    in_flight_.clear();
-    cursor_ = head_;
-    cursor_index_ = head_index_;
-}
-
-// Segments wholly before the head are done with; the one written to always stays.
-void DiskQueue::release_segments_locked() {
-    while (segments_.size() > 1 && segments_.front().id < head_.segment) {
-        ::close(segments_.front().fd);
-        ::unlink(segment_path(segments_.front().id).c_str());
-        segments_.pop_front();
-        dirty_ = true;
-    }
-}
-
-void DiskQueue::flush(bool sync) {
-    std::lock_guard lock(mu_);
-    if (sync)
-        for (Segment& s : segments_) ::fdatasync(s.fd);
-    if (dirty_) save_state_locked();
+    for (Entry& e : entries_)
+        if (e.state == State::sent) {
+            e.state = State::waiting;
+            ++waiting_;
+        }
+    cursor_ = 0;
 }
 
 std::size_t DiskQueue::depth() const {
     std::lock_guard lock(mu_);
-    return end_index_ - head_index_ - skipped_.size();
+    return held_;
 }
 
 std::size_t DiskQueue::unsent() const {
     std::lock_guard lock(mu_);
-    return unsent_locked();
+    return waiting_;
+}
+
+std::size_t DiskQueue::in_memory() const {
+    std::lock_guard lock(mu_);
+    return memory_;
 }
 
 std::uint64_t DiskQueue::dropped() const {
@@ -233,15 +381,58 @@ std::uint64_t DiskQueue::dropped() const {
     return dropped_;
 }
 
+std::uint64_t DiskQueue::rejected() const {
+    std::lock_guard lock(mu_);
+    return rejected_;
+}
+
 std::map<std::string, std::uint64_t> DiskQueue::dropped_by_key() const {
     std::lock_guard lock(mu_);
-    return dropped_by_key_;
+    std::map<std::string, std::uint64_t> out;
+    for (const KeyInfo& k : keys_)
+        if (k.counts.dropped) out[k.name] = k.counts.dropped;
+    return out;
+}
+
+std::map<std::string, std::uint64_t> DiskQueue::rejected_by_key() const {
+    std::lock_guard lock(mu_);
+    std::map<std::string, std::uint64_t> out;
+    for (const KeyInfo& k : keys_)
+        if (k.counts.rejected) out[k.name] = k.counts.rejected;
+    return out;
+}
+
+std::map<std::string, DiskQueue::Counts> DiskQueue::counts_by_key() const {
+    std::lock_guard lock(mu_);
+    std::map<std::string, Counts> out;
+    for (const KeyInfo& k : keys_) out[k.name] = k.counts;
+    return out;
 }
 
 std::uint64_t DiskQueue::last_sequence(const std::string& key) const {
     std::lock_guard lock(mu_);
-    auto it = sequences_.find(key);
-    return it == sequences_.end() ? 0 : it->second;
+    auto it = key_ids_.find(key);
+    return it == key_ids_.end() ? 0 : keys_[it->second].seq;
+}
+
+std::string DiskQueue::epoch(const std::string& key) const {
+    std::lock_guard lock(mu_);
+    auto it = key_ids_.find(key);
+    return it == key_ids_.end() ? std::string() : keys_[it->second].epoch;
+}
+
+std::uint64_t DiskQueue::disk_bytes() const {
+    std::vector<SegmentRef> segs;
+    {
+        std::lock_guard lock(mu_);
+        for (const auto& [id, s] : segments_) segs.push_back(s);
+    }
+    std::uint64_t total = 0;
+    for (const SegmentRef& s : segs) {
+        struct stat st{};
+        if (::fstat(s->fd, &st) == 0) total += static_cast<std::uint64_t>(st.st_size);
+    }
+    return total;
 }
 
 void DiskQueue::set_on_append(std::function<void()> fn) {

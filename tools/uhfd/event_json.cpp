@@ -48,13 +48,14 @@ nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest) 
 
 namespace {
 
-nlohmann::ordered_json head(const EventSource& src, std::uint64_t seq, const char* type, const inventory::Stamp& time) {
-    return {{"type", type}, {"gateway", src.gateway}, {"reader", src.reader}, {"seq", seq}, {"time", iso8601(time.wall)}};
+nlohmann::ordered_json head(const EventSource& src, const DiskQueue::Sequence& seq, const char* type, const inventory::Stamp& time) {
+    return {{"type", type},         {"gateway", src.gateway}, {"reader", src.reader},
+            {"epoch", seq.epoch},   {"seq", seq.seq},         {"time", iso8601(time.wall)}};
 }
 
 }  // namespace
 
-nlohmann::ordered_json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event) {
+nlohmann::ordered_json event_json(const EventSource& src, const DiskQueue::Sequence& seq, const ReaderEvent& event) {
     return std::visit(
         [&](const auto& e) -> nlohmann::ordered_json {
             using E = std::decay_t<decltype(e)>;

@@ -1,5 +1,6 @@
-// The JSON uhfd publishes (docs/gateway.md has the schema): events with their gateway, reader and
-// per-reader sequence number; reader and gateway status; command replies are in command_reply.
+// The JSON uhfd publishes (docs/gateway.md has the schema): events with their gateway, reader,
+// epoch and per-reader sequence number; reader and gateway status; command replies are in
+// command_reply.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "disk_queue.hpp"
 #include "reader_state.hpp"
 
 namespace uhfd {
@@ -25,8 +27,9 @@ struct EventSource {
 // A tag as events show it; `with_latest` adds the latest read's rssi.
 nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest);
 
-// nullopt-free: every event kind has a body. The status events are not sequenced.
-nlohmann::ordered_json event_json(const EventSource& src, std::uint64_t seq, const ReaderEvent& event);
+// nullopt-free: every event kind has a body. The status events are not sequenced. A consumer
+// tells events apart by (reader, epoch, seq).
+nlohmann::ordered_json event_json(const EventSource& src, const DiskQueue::Sequence& seq, const ReaderEvent& event);
 
 nlohmann::ordered_json reader_status_json(const std::string& gateway, const ReaderSnapshot& s, std::uint64_t dropped);
 

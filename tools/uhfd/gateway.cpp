@@ -57,7 +57,7 @@ void Gateway::on_event(const std::string& reader, const ReaderEvent& e) {
         return;
     }
     const EventSource src{config_.gateway_id, reader};
-    queue_->append(reader, topics_.events(reader), [&](std::uint64_t seq) { return event_json(src, seq, e).dump(); });
+    queue_->append(reader, topics_.events(reader), [&](const DiskQueue::Sequence& seq) { return event_json(src, seq, e).dump(); });
 }
 
 void Gateway::publish_reader_status(const ReaderSnapshot& s) {
@@ -217,7 +217,10 @@ nlohmann::ordered_json Gateway::status_json(bool online, const char* reason, con
         j["queue"] = {{"depth", queue_->depth()},
                       {"max", config_.queue_max_events},
                       {"dropped", queue_->dropped()},
-                      {"dropped_by_reader", queue_->dropped_by_key()}};
+                      {"dropped_by_reader", queue_->dropped_by_key()},
+                      {"rejected", queue_->rejected()},
+                      {"rejected_by_reader", queue_->rejected_by_key()},
+                      {"in_memory", queue_->in_memory()}};
     }
     if (!online) j["reason"] = reason;
     return j;

@@ -3,9 +3,13 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <arpa/inet.h>
+#include <netdb.h>
+
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace uhfd {
 
@@ -22,6 +26,48 @@ std::string words(int rc) {
 }
 
 }  // namespace
+
+std::string reason_words(int reason) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", reason);
+    return std::string(hex) + " " + mosquitto_reason_string(reason);
+}
+
+struct HostLookup::Shared {
+    mutable std::mutex mu;
+    std::optional<Result> result;
+};
+
+HostLookup::HostLookup(const std::string& host) : shared_(std::make_shared<Shared>()) {
+    in6_addr probe{};
+    if (::inet_pton(AF_INET, host.c_str(), &probe) == 1 || ::inet_pton(AF_INET6, host.c_str(), &probe) == 1) {
+        shared_->result = Result{host, {}};
+        return;
+    }
+    std::thread([shared = shared_, host] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        Result r;
+        const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        if (rc != 0 || !found) {
+            r.error = "cannot resolve " + host + ": " + (rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
+        } else {
+            char text[INET6_ADDRSTRLEN] = "";
+            ::getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
+            r.address = text;
+        }
+        if (found) ::freeaddrinfo(found);
+        std::lock_guard lock(shared->mu);
+        shared->result = std::move(r);
+    }).detach();
+}
+
+std::optional<HostLookup::Result> HostLookup::result() const {
+    std::lock_guard lock(shared_->mu);
+    return shared_->result;
+}
 
 MqttSession::MqttSession(const BrokerConfig& broker, const Will& will, SessionEvents events)
     : broker_(broker), events_(std::move(events)) {
@@ -56,8 +102,12 @@ MqttSession::MqttSession(const BrokerConfig& broker, const Will& will, SessionEv
     });
     mosquitto_publish_v5_callback_set(mosq_, [](mosquitto*, void* obj, int mid, int reason, const mosquitto_property*) {
         auto* self = static_cast<MqttSession*>(obj);
-        // A refusal (reason >= 0x80) is not a delivery; the record stays queued and goes again.
-        if (reason < 0x80 && self->events_.published) self->events_.published(mid);
+        // A refusal (reason >= 0x80) is not a delivery, and sending it again would be refused again.
+        if (reason >= 0x80) {
+            if (self->events_.refused) self->events_.refused(mid, reason);
+        } else if (self->events_.published) {
+            self->events_.published(mid);
+        }
     });
     mosquitto_message_v5_callback_set(mosq_, [](mosquitto*, void* obj, const mosquitto_message* m,
                                                 const mosquitto_property* props) {
@@ -85,8 +135,9 @@ MqttSession::~MqttSession() {
     if (mosq_) mosquitto_destroy(mosq_);
 }
 
-std::string MqttSession::connect() {
-    const int rc = mosquitto_connect_bind_v5(mosq_, broker_.host.c_str(), broker_.port, broker_.keepalive_s, nullptr, nullptr);
+std::string MqttSession::connect(const std::string& address) {
+    const std::string& to = broker_.tls ? broker_.host : address;
+    const int rc = mosquitto_connect_bind_v5(mosq_, to.c_str(), broker_.port, broker_.keepalive_s, nullptr, nullptr);
     if (rc == MOSQ_ERR_SUCCESS) return {};
     return words(rc);
 }

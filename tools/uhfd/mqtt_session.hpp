@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,8 +26,28 @@ struct IncomingMessage {
 struct SessionEvents {
     std::function<void(int reason, const std::string& words)> connected;  // reason 0: accepted
     std::function<void(int mid)> published;                                // acknowledged by the broker
+    std::function<void(int mid, int reason)> refused;                      // MQTT 5: a reason code >= 0x80
     std::function<void(const IncomingMessage&)> message;
 };
+
+// A broker host name looked up on a thread of its own, so a name server that does not answer
+// holds nobody: the owner asks `result()` from its loop and may give up; the thread ends by itself.
+class HostLookup {
+public:
+    explicit HostLookup(const std::string& host);
+    struct Result {
+        std::string address;  // numeric; empty on failure
+        std::string error;
+    };
+    // nullopt while the lookup is under way.
+    std::optional<Result> result() const;
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
+};
+
+std::string reason_words(int reason);
 
 struct Will {
     std::string topic;
@@ -40,9 +61,10 @@ public:
     MqttSession(const MqttSession&) = delete;
     MqttSession& operator=(const MqttSession&) = delete;
 
-    // Resolves, opens the TCP (and TLS) connection and sends CONNECT; the answer comes through
-    // `connected`. An empty result is success, else the words for the failure.
-    std::string connect();
+    // Opens the TCP (and TLS) connection to `address` (numeric, from a HostLookup; TLS connects
+    // by the configured name, which its certificate check needs) and sends CONNECT; the answer
+    // comes through `connected`. An empty result is success, else the words for the failure.
+    std::string connect(const std::string& address);
 
     int socket() const;
     bool wants_write() const;

@@ -21,9 +21,8 @@ using std::chrono::milliseconds;
 namespace {
 // How long the broker has to answer CONNECT before the attempt counts as failed.
 constexpr milliseconds kConnackWait{10000};
-// The queue's state file is saved this often while records are being delivered.
-constexpr milliseconds kStateEvery{200};
-constexpr milliseconds kSyncEvery{1000};
+// After its deadline, a stop waits this long for the thread to leave a blocking connect().
+constexpr milliseconds kStopSlack{100};
 }  // namespace
 
 Publisher::Publisher(Options options, DiskQueue& queue) : opt_(std::move(options)), queue_(queue) {
@@ -78,21 +77,23 @@ void Publisher::send(const std::string& topic, std::string payload, std::optiona
     wake();
 }
 
-void Publisher::stop(milliseconds grace) {
-    if (!thread_.joinable()) return;
-    stop_deadline_ = Clock::now() + grace;
+bool Publisher::stop_by(Clock::time_point deadline) {
+    if (!thread_.joinable()) return true;
+    stop_deadline_ = deadline;
     {
         std::lock_guard lock(mu_);
         for (auto& [topic, entry] : retained_) entry.second = true;
     }
     stopping_ = true;
     wake();
-    // A connect under way cannot see the flag; a signal makes it give up.
+    // The thread only blocks inside a connect() (a host that never answers the SYN); past the
+    // deadline a signal makes it give up. Name lookups run on threads of their own.
     while (!exited_.load()) {
-        if (Clock::now() >= stop_deadline_) pthread_kill(thread_.native_handle(), SIGUSR1);
-        std::this_thread::sleep_for(milliseconds(10));
+        if (Clock::now() >= deadline) pthread_kill(thread_.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(milliseconds(5));
     }
     thread_.join();
+    return clean_stop_.load();
 }
 
 Publisher::Stats Publisher::stats() const {
@@ -108,6 +109,24 @@ void Publisher::note_failure(const std::string& what) {
 }
 
 void Publisher::try_connect() {
+    if (!lookup_) {
+        lookup_.emplace(opt_.broker.host);
+        lookup_deadline_ = Clock::now() + opt_.lookup_wait;
+    }
+    const auto found = lookup_->result();
+    if (!found) {
+        if (Clock::now() < lookup_deadline_) return;  // asked again at the next pass
+        lookup_.reset();
+        note_failure("no answer looking up " + opt_.broker.host);
+        schedule_retry();
+        return;
+    }
+    lookup_.reset();
+    if (found->address.empty()) {
+        note_failure(found->error);
+        schedule_retry();
+        return;
+    }
     SessionEvents ev;
     ev.connected = [this](int reason, const std::string& words) {
         if (reason != 0) {
@@ -130,13 +149,28 @@ void Publisher::try_connect() {
     };
     ev.published = [this](int mid) {
         if (auto it = in_flight_.find(mid); it != in_flight_.end()) {
-            queue_.ack(it->second);
+            queue_.ack(it->second.ticket);
             in_flight_.erase(it);
             std::lock_guard lock(mu_);
             ++stats_.delivered;
         } else {
             retained_in_flight_.erase(mid);
         }
+    };
+    ev.refused = [this](int mid, int reason) {
+        auto it = in_flight_.find(mid);
+        if (it == in_flight_.end()) {
+            if (retained_in_flight_.erase(mid)) log::warning("broker refused a status message: " + reason_words(reason));
+            return;
+        }
+        // Final: the same message would be refused again, and it must not hold back the rest.
+        if (refused_topics_.insert(it->second.topic).second)
+            log::warning("broker " + opt_.broker.uri + " refuses events on " + it->second.topic + " (" + reason_words(reason) +
+                         "); they are counted as rejected and not sent again");
+        queue_.reject(it->second.ticket);
+        in_flight_.erase(it);
+        std::lock_guard lock(mu_);
+        ++stats_.rejected;
     };
     ev.message = [this](const IncomingMessage& m) {
         if (handler_) handler_(m);
@@ -149,7 +183,7 @@ void Publisher::try_connect() {
         schedule_retry();
         return;
     }
-    const std::string err = session_->connect();
+    const std::string err = session_->connect(found->address);
     if (!err.empty()) {
         session_.reset();
         note_failure(err);
@@ -212,7 +246,7 @@ void Publisher::pump() {
             lost_ = true;
             break;
         }
-        in_flight_[*mid] = ticket;
+        in_flight_[*mid] = {ticket, rec.topic};
         ++sent;
     }
     if (sent) {
@@ -224,79 +258,102 @@ void Publisher::pump() {
 void Publisher::run() {
     pthread_setname_np(pthread_self(), "uhfd-mqtt");  // for top -H and the benchmarks' CPU split
     next_attempt_ = Clock::now();
-    auto last_state = Clock::now(), last_sync = Clock::now();
-    bool disconnecting = false;
+    bool disconnecting = false, done = false;
     std::optional<Clock::time_point> deadline;
-    for (;;) {
-        // Read once: stop() marks the retained topics before it sets the flag, so a pass that
-        // saw the flag also publishes them.
-        const bool stopping = stopping_.load();
-        const auto now = Clock::now();
-        if (!session_ && !stopping && now >= next_attempt_) try_connect();
-        if (session_ && !connected_ && !lost_ && now >= connect_deadline_) {
-            note_failure("no answer to CONNECT");
+    while (!done) {
+        try {
+            step(disconnecting, deadline, done);
+        } catch (const std::exception& e) {
+            // A fault here costs the connection, never the process: the queue keeps the records.
+            log::error(std::string("publisher: ") + e.what() + "; reconnecting");
+            {
+                std::lock_guard lock(mu_);
+                ++stats_.failures;
+            }
+            if (stopping_) break;
             lost_ = true;
         }
-        if (lost_) drop_session(session_ ? session_->last_error() : "");
-        if (!session_ && stopping) break;
-        if (session_ && connected_ && !disconnecting) pump();
-        if (stopping) {
-            // stop() wrote its deadline before setting the flag; this thread keeps its own copy.
-            if (!deadline) deadline = stop_deadline_;
-            const bool settled = !session_ || !connected_ || (retained_in_flight_.empty() && !session_->wants_write());
-            if (now >= *deadline || settled) {
-                if (session_ && connected_ && !disconnecting) {
-                    // A clean DISCONNECT: the broker drops the will, since the status said goodbye itself.
-                    session_->disconnect();
-                    disconnecting = true;
-                    deadline = std::max(*deadline, now) + milliseconds(100);
-                    continue;
-                }
-                break;
-            }
-        }
-
-        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {-1, 0, 0}};
-        int timeout_ms = 1000;
-        if (session_ && session_->socket() >= 0) {
-            fds[1] = {session_->socket(), static_cast<short>(POLLIN | (session_->wants_write() ? POLLOUT : 0)), 0};
-        } else if (!session_) {
-            timeout_ms = static_cast<int>(std::clamp<long>(
-                std::chrono::duration_cast<milliseconds>(next_attempt_ - Clock::now()).count(), 0, 1000));
-        }
-        if (stopping_) timeout_ms = std::min(timeout_ms, 20);
-        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout_ms) < 0 && errno != EINTR) log::error(std::string("poll: ") + std::strerror(errno));
-        if (fds[0].revents & POLLIN) {
-            std::uint64_t n;
-            [[maybe_unused]] const ssize_t r = ::read(wake_fd_, &n, sizeof n);
-        }
-        if (session_) {
-            bool ok = true;
-            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) ok = session_->read();
-            if (ok && session_ && (fds[1].revents & POLLOUT || session_->wants_write())) ok = session_->write();
-            if (ok && session_) ok = session_->housekeeping();
-            if (!ok) {
-                if (disconnecting) break;
-                lost_ = true;
-            }
-        }
-        const auto after = Clock::now();
-        if (after - last_state >= kStateEvery) {
-            const bool sync = after - last_sync >= kSyncEvery;
-            queue_.flush(sync);
-            last_state = after;
-            if (sync) last_sync = after;
-        }
     }
-    session_.reset();
+    try {
+        session_.reset();
+        queue_.rewind();
+    } catch (const std::exception& e) {
+        log::error(std::string("publisher: ") + e.what());
+    }
     connected_ = false;
     {
         std::lock_guard lock(mu_);
         stats_.connected = false;
     }
-    queue_.rewind();
-    queue_.flush(true);
     exited_ = true;
+}
+
+// One pass of the publisher's loop: connection, publishing, stopping, then one wait.
+void Publisher::step(bool& disconnecting, std::optional<Clock::time_point>& deadline, bool& done) {
+    // Read once: stop() marks the retained topics before it sets the flag, so a pass that saw
+    // the flag also publishes them.
+    const bool stopping = stopping_.load();
+    const auto now = Clock::now();
+    if (!session_ && !stopping && now >= next_attempt_) try_connect();
+    if (session_ && !connected_ && !lost_ && now >= connect_deadline_) {
+        note_failure("no answer to CONNECT");
+        lost_ = true;
+    }
+    if (lost_) drop_session(session_ ? session_->last_error() : "");
+    if (!session_ && stopping) {
+        clean_stop_ = true;  // nothing to say goodbye on
+        done = true;
+        return;
+    }
+    if (session_ && connected_ && !disconnecting) pump();
+    if (stopping) {
+        // stop() wrote its deadline before setting the flag; this thread keeps its own copy.
+        if (!deadline) deadline = stop_deadline_;
+        const bool settled = !session_ || !connected_ || (retained_in_flight_.empty() && !session_->wants_write());
+        if (now >= *deadline || settled) {
+            if (session_ && connected_ && !disconnecting) {
+                // A clean DISCONNECT: the broker drops the will, since the status said goodbye itself.
+                clean_stop_ = settled;
+                session_->disconnect();
+                disconnecting = true;
+                deadline = std::max(*deadline, now) + kStopSlack;
+                return;
+            }
+            if (!connected_) clean_stop_ = true;
+            done = true;
+            return;
+        }
+    }
+
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {-1, 0, 0}};
+    int timeout_ms = 1000;
+    if (session_ && session_->socket() >= 0) {
+        fds[1] = {session_->socket(), static_cast<short>(POLLIN | (session_->wants_write() ? POLLOUT : 0)), 0};
+    } else if (lookup_) {
+        timeout_ms = 20;  // the lookup's answer is asked for, not announced
+    } else if (!session_) {
+        timeout_ms = static_cast<int>(std::clamp<long>(
+            std::chrono::duration_cast<milliseconds>(next_attempt_ - Clock::now()).count(), 0, 1000));
+    }
+    if (stopping_) timeout_ms = std::min(timeout_ms, 20);
+    if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout_ms) < 0 && errno != EINTR) log::error(std::string("poll: ") + std::strerror(errno));
+    if (fds[0].revents & POLLIN) {
+        std::uint64_t n;
+        [[maybe_unused]] const ssize_t r = ::read(wake_fd_, &n, sizeof n);
+    }
+    if (session_) {
+        bool ok = true;
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) ok = session_->read();
+        if (ok && session_ && (fds[1].revents & POLLOUT || session_->wants_write())) ok = session_->write();
+        if (ok && session_) ok = session_->housekeeping();
+        if (!ok) {
+            if (disconnecting) {
+                done = true;
+                return;
+            }
+            lost_ = true;
+        }
+    }
 }
 
 }  // namespace uhfd

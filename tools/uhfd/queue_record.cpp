@@ -22,7 +22,14 @@ std::uint32_t crc(const char* data, std::size_t n) {
     return static_cast<std::uint32_t>(::crc32(0L, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n)));
 }
 
+const unsigned char* bytes_of(std::string_view s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+
 }  // namespace
+
+bool fits(std::size_t key, std::size_t topic, std::size_t payload) {
+    return key <= kMaxName && topic <= kMaxName && payload <= kMaxBody &&
+           kHeader - 8 + key + topic + payload <= kMaxBody;
+}
 
 std::string encode(std::uint64_t seq, const std::string& key, const std::string& topic, const std::string& payload) {
     std::string rec;
@@ -44,19 +51,36 @@ std::string encode(std::uint64_t seq, const std::string& key, const std::string&
 
 std::uint32_t body_length(const unsigned char* first4) { return static_cast<std::uint32_t>(get(first4, 4)); }
 
-std::optional<DiskQueue::Record> decode(const std::string& bytes) {
+std::optional<DiskQueue::Record> decode(std::string_view bytes) {
     if (bytes.size() < kHeader) return std::nullopt;
     const std::size_t body = bytes.size() - 8;
-    const auto* u = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* u = bytes_of(bytes);
     if (get(u, 4) != body || get(u + 4, 4) != crc(bytes.data() + 8, body)) return std::nullopt;
     const std::size_t key = get(u + 16, 2), topic = get(u + 18, 2), payload = get(u + 20, 4);
     if (kHeader + key + topic + payload != bytes.size()) return std::nullopt;
     DiskQueue::Record r;
     r.seq = get(u + 8, 8);
-    r.key.assign(bytes, kHeader, key);
-    r.topic.assign(bytes, kHeader + key, topic);
-    r.payload.assign(bytes, kHeader + key + topic, payload);
+    r.key.assign(bytes.substr(kHeader, key));
+    r.topic.assign(bytes.substr(kHeader + key, topic));
+    r.payload.assign(bytes.substr(kHeader + key + topic, payload));
     return r;
+}
+
+Found examine(std::string_view segment, std::size_t at) {
+    const std::size_t left = segment.size() - at;
+    if (left < 8) return {Found::Kind::cut_short, 0, std::nullopt};
+    const std::uint32_t body = body_length(bytes_of(segment) + at);
+    if (body < kHeader - 8 || body > kMaxBody) return {Found::Kind::damaged, 0, std::nullopt};
+    if (8 + std::size_t{body} > left) return {Found::Kind::cut_short, 0, std::nullopt};
+    auto rec = decode(segment.substr(at, 8 + body));
+    if (!rec) return {Found::Kind::damaged, 0, std::nullopt};
+    return {Found::Kind::record, 8 + std::size_t{body}, std::move(rec)};
+}
+
+std::size_t resynchronise(std::string_view segment, std::size_t from) {
+    for (std::size_t at = from + 1; at + kHeader <= segment.size(); ++at)
+        if (examine(segment, at).kind == Found::Kind::record) return at;
+    return std::string_view::npos;
 }
 
 bool pread_all(int fd, void* buf, std::size_t n, std::uint64_t at) {
@@ -64,6 +88,7 @@ bool pread_all(int fd, void* buf, std::size_t n, std::uint64_t at) {
     while (n > 0) {
         const ssize_t r = ::pread(fd, p, n, static_cast<off_t>(at));
         if (r < 0 && errno == EINTR) continue;
+        if (r == 0) errno = EIO;
         if (r <= 0) return false;
         p += r;
         n -= static_cast<std::size_t>(r);
@@ -72,12 +97,13 @@ bool pread_all(int fd, void* buf, std::size_t n, std::uint64_t at) {
     return true;
 }
 
-bool write_all(int fd, const std::string& s) {
+bool write_all(QueueIo& io, int fd, std::string_view s) {
     const char* p = s.data();
     std::size_t n = s.size();
     while (n > 0) {
-        const ssize_t r = ::write(fd, p, n);
+        const ssize_t r = io.write(fd, p, n);
         if (r < 0 && errno == EINTR) continue;
+        if (r == 0) errno = ENOSPC;
         if (r <= 0) return false;
         p += r;
         n -= static_cast<std::size_t>(r);

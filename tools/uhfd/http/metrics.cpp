@@ -83,6 +83,7 @@ std::string metrics_text(const Gateway& gw, const HttpCounters& http) {
               "Failed rounds, link openings and commands, by result code (negative: the link, positive: the exchange).");
     m.declare("uhfd_reader_antenna_reads_total", "counter", "Tag reads by the antenna that made them.");
     const auto dropped = gw.queue().dropped_by_key();
+    const auto queue_counts = gw.queue().counts_by_key();
     for (const std::string& name : gw.reader_names()) {
         const auto worker = gw.reader(name);
         if (!worker) continue;
@@ -116,9 +117,14 @@ std::string metrics_text(const Gateway& gw, const HttpCounters& http) {
         const auto d = dropped.find(name);
         m.add("uhfd_reader_events_dropped_total", "counter", "The reader's events dropped from the full queue.", r,
               static_cast<double>(d == dropped.end() ? 0 : d->second));
+        const auto q = queue_counts.find(name);
+        m.add("uhfd_reader_events_rejected_total", "counter", "The reader's events the broker refused (MQTT 5 reason code >= 0x80).", r,
+              static_cast<double>(q == queue_counts.end() ? 0 : q->second.rejected));
     }
     m.add("uhfd_queue_depth", "gauge", "Events in the queue not yet acknowledged by the broker.", "", static_cast<double>(gw.queue().depth()));
     m.add("uhfd_queue_dropped_total", "counter", "Events dropped because the queue was full.", "", static_cast<double>(gw.queue().dropped()));
+    m.add("uhfd_queue_rejected_total", "counter", "Events the broker refused.", "", static_cast<double>(gw.queue().rejected()));
+    m.add("uhfd_queue_in_memory", "gauge", "Events held in memory because the disk refused them.", "", static_cast<double>(gw.queue().in_memory()));
     const Publisher::Stats p = gw.publisher_stats();
     m.add("uhfd_broker_connected", "gauge", "1 while connected to the broker.", "", p.connected ? 1 : 0);
     m.add("uhfd_broker_connections_total", "counter", "Connections made to the broker.", "", static_cast<double>(p.connections));

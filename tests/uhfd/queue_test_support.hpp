@@ -1,0 +1,62 @@
+// What the queue's tests share: appending and draining, and disks that fail or stall on demand.
+#pragma once
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "disk_queue.hpp"
+
+namespace qtest {
+
+inline std::uint64_t add(uhfd::DiskQueue& q, const std::string& key, const std::string& body = "x") {
+    return q.append(key, "t/" + key, [&](const uhfd::DiskQueue::Sequence& s) { return body + ":" + std::to_string(s.seq); });
+}
+
+inline std::vector<std::string> take_all(uhfd::DiskQueue& q, bool ack) {
+    std::vector<std::string> out;
+    while (auto n = q.next()) {
+        out.push_back(n->second.payload);
+        if (ack) q.ack(n->first);
+    }
+    return out;
+}
+
+// A disk that refuses every write with `refuse` (ENOSPC, EIO) while it is set.
+struct FullDisk : uhfd::QueueIo {
+    std::atomic<int> refuse{0};
+    ssize_t write(int fd, const void* data, std::size_t n) override {
+        if (const int e = refuse.load()) {
+            errno = e;
+            return -1;
+        }
+        return uhfd::QueueIo::write(fd, data, n);
+    }
+};
+
+// A disk whose syncs wait until the test lets them go.
+struct StalledDisk : uhfd::QueueIo {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool held = true;
+    std::atomic<int> waiting{0};
+    int fdatasync(int fd) override {
+        ++waiting;
+        std::unique_lock lock(mu);
+        cv.wait(lock, [&] { return !held; });
+        --waiting;
+        return uhfd::QueueIo::fdatasync(fd);
+    }
+    void release() {
+        {
+            std::lock_guard lock(mu);
+            held = false;
+        }
+        cv.notify_all();
+    }
+};
+
+}  // namespace qtest
