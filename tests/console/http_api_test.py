@@ -256,3 +256,24 @@ class Settings(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class ReaderCannotTakeIt(unittest.TestCase):
+    """A reader that cannot take a job now (offline here; busy takes the same path) answers 503
+    with Retry-After, so a client knows to come back rather than give up."""
+
+    def test_an_offline_reader_answers_503_with_retry_after(self):
+        gw = Gateway(readers=("r1",))
+        try:
+            gw.sims["r1"].proc.stop()
+            self.assertTrue(eventually(lambda: gw.reader("r1")["state"] != "online", 20, 0.1), gw.reader("r1"))
+            rows = [("POST", "/api/readers/r1/command", {"command": "GetDeviceInfo"}, {}),
+                    ("POST", "/api/readers/r1/command", {"command": "Set_Active_ANT", "args": [1]}, AUTH),
+                    ("GET", "/api/readers/r1/settings", None, {})]
+            for method, path, body, headers in rows:
+                with self.subTest(method=method, path=path, body=body):
+                    status, h, r = gw.request(method, path, body, headers)
+                    self.assertEqual(status, 503, r)
+                    self.assertEqual(h.get("retry-after"), "1", h)
+        finally:
+            gw.close()
