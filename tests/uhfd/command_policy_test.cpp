@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
         PolicyRow{"a tag read runs by default", true, {}, "EPC_Read_TAG", V::allowed, false},
         PolicyRow{"a write needs naming", true, {}, "EPC_Write_TAG", V::forbidden, true},
         PolicyRow{"a named write runs", true, {"EPC_Write_TAG"}, "EPC_Write_TAG", V::allowed, true},
-        PolicyRow{"a setting change needs naming", true, {}, "Set_RF_Power", V::forbidden, true},
+        PolicyRow{"a setting change needs naming", true, {}, "DeviceReset", V::forbidden, true},
         PolicyRow{"reads withdrawn", false, {}, "GetDeviceInfo", V::forbidden, false},
         PolicyRow{"reads withdrawn, one named back", false, {"Get_RF_Power"}, "Get_RF_Power", V::allowed, false},
         PolicyRow{"names are exact", true, {}, "getdeviceinfo", V::unknown, true},

@@ -111,9 +111,49 @@ INSTANTIATE_TEST_SUITE_P(
                "t.toml:5: broker.ca_file: cannot read"},
         BadRow{"UnknownAllowedCommand", "[gateway]\nid = \"gw\"\n[commands]\nallow = [\"EPC_Rewrite\"]\n",
                "t.toml:4: commands.allow: no command 'EPC_Rewrite'"},
+        BadRow{"NewlineInDevice", "[gateway]\nid = \"gw\"\n[[readers]]\nname = \"r\"\ndevice = \"/dev/x\\ninfo: forged\"\n",
+               "t.toml:5: readers[0].device: must not hold control characters"},
+        BadRow{"EscapeInQueueDir", "[gateway]\nid = \"gw\"\nqueue_dir = \"/tmp/q\\u001b[2J\"\n",
+               "t.toml:3: gateway.queue_dir: must not hold control characters"},
+        BadRow{"TabInUsername", "[gateway]\nid = \"gw\"\n[broker]\nusername = \"a\\tb\"\n",
+               "t.toml:4: broker.username: must not hold control characters"},
         BadRow{"BackoffUpsideDown", "[gateway]\nid = \"gw\"\nreconnect_min_ms = 5000\nreconnect_max_ms = 100\n",
                "t.toml:4: gateway.reconnect_max_ms: must not be below"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A reload restarts a reader exactly when its configuration differs in anything, layouts included.
+TEST(Config, ReaderEqualitySeesEveryEdit) {
+    const std::string base = R"([gateway]
+id = "gw"
+[layouts.l]
+count = { offset = 0, size = 1 }
+entries = 1
+entry_size = 8
+id = { offset = 0, size = 6 }
+rssi = { offset = -2, size = 1, signed = true }
+[[readers]]
+name = "r"
+device = "/dev/x"
+layout = "l"
+)";
+    const auto reader = [](const std::string& text) { return uhfd::parse_config(text, "t.toml").readers.at(0); };
+    const uhfd::ReaderConfig r = reader(base);
+    EXPECT_EQ(r, reader(base));
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"entry_size = 8", "entry_size = 9"},
+             {"size = 1, signed = true", "size = 1, signed = false"},
+             {"device = \"/dev/x\"", "device = \"/dev/y\""},
+             {"layout = \"l\"", "layout = \"l\"\nreply_timeout_ms = 900"},
+             {"layout = \"l\"", "layout = \"l\"\nfamilies = [\"gb\"]"}}) {
+        std::string edited = base;
+        edited.replace(edited.find(from), from.size(), to);
+        EXPECT_FALSE(r == reader(edited)) << to;
+    }
+}
+
+TEST(Log, ControlCharactersAreEscaped) {
+    EXPECT_EQ(uhfd::log::escape_controls("dev\ninfo: forged\r\t\x1b[2J\x7f\xc3\xa9"), "dev\\ninfo: forged\\r\\t\\x1b[2J\\x7f\xc3\xa9");
+}
 
 TEST(Config, EveryProblemIsReportedNotJustTheFirst) {
     try {

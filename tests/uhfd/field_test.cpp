@@ -2,34 +2,12 @@
 // and TCP readers at once.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-
 #include "gateway_harness.hpp"
 
 namespace {
 
 using namespace gwtest;
 using nlohmann::json;
-
-// One command line to a virtual reader's control socket; its one-line answer.
-std::string field(const std::string& socket_path, const std::string& line) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", socket_path.c_str());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return "error: cannot connect";
-    }
-    const std::string out = line + "\n";
-    [[maybe_unused]] ssize_t w = ::write(fd, out.data(), out.size());
-    std::string answer;
-    char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
-    ::close(fd);
-    return answer;
-}
 
 std::vector<json> of_type(const std::vector<json>& evs, const std::string& type) {
     std::vector<json> out;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +11,26 @@
 #include "harness.hpp"
 
 namespace gwtest {
+
+// One command line to a virtual reader's control socket; its one-line answer.
+inline std::string field(const std::string& socket_path, const std::string& line) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", socket_path.c_str());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return "error: cannot connect";
+    }
+    const std::string out = line + "\n";
+    [[maybe_unused]] ssize_t w = ::write(fd, out.data(), out.size());
+    std::string answer;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    ::close(fd);
+    return answer;
+}
+
 
 // uhfsim on a pseudo-terminal reached through a link path that stays the same across restarts,
 // or on a loopback TCP port (the same port again after a restart).
@@ -38,6 +60,8 @@ public:
         std::error_code ec;
         fs::remove(device(), ec);
     }
+    // SIGSTOP: the reader takes requests (the kernel still accepts them) and never answers.
+    void signal(int sig) { proc_->signal(sig); }
 
 private:
     int seed() const { return static_cast<int>(std::hash<std::string>{}(name_) % 1000); }

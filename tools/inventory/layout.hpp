@@ -21,6 +21,7 @@ struct Field {
     bool is_signed = false;
 
     bool present() const { return size > 0; }
+    bool operator==(const Field&) const = default;
 };
 
 // The tag's id: `size` bytes from `offset`, or (size 0) from `offset` up to `end` (<= 0: from the
@@ -29,6 +30,7 @@ struct IdField {
     int offset = 0;
     int size = 0;
     int end = 0;
+    bool operator==(const IdField&) const = default;
 };
 
 struct Layout {
@@ -50,6 +52,9 @@ struct Layout {
     Field rssi;     // dBm
     Field antenna;
     Field reads;    // reads in the round; absent: each entry counts as one read
+
+    // Every field, so a reload sees any edit of a [layouts.NAME] table.
+    bool operator==(const Layout&) const = default;
 };
 
 const Layout& virtual_layout();

@@ -69,6 +69,14 @@ Report TagTracker::take_report(const Stamp& now) {
     return r;
 }
 
+void TagTracker::restore(const std::vector<TagState>& tags) {
+    for (const TagState& t : tags) {
+        TagState s = t;
+        s.reads = std::max(s.reads, 0L);
+        present_.try_emplace({t.family, t.id}, std::move(s));
+    }
+}
+
 std::vector<TagState> TagTracker::present() const {
     std::vector<TagState> out;
     out.reserve(present_.size());

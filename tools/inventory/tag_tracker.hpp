@@ -63,6 +63,11 @@ public:
     // The interval's tags since the last call (or since construction), and starts a new interval.
     Report take_report(const Stamp& now);
 
+    // Takes tags known present before this tracker existed (a previous run, a worker being
+    // replaced) as present now: reading them again announces nothing, and one not read for the
+    // timeout from its own last_seen departs as usual. Tags already present are kept as they are.
+    void restore(const std::vector<TagState>& tags);
+
     std::vector<TagState> present() const;
     std::size_t size() const { return present_.size(); }
 

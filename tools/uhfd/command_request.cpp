@@ -145,7 +145,7 @@ nlohmann::ordered_json reply_json(const std::string& gateway, const std::string&
     const std::string& refusal = !req.refusal.empty() ? req.refusal : (result ? result->refusal : std::string("not run"));
     if (!req.refusal.empty() || !result || !result->refusal.empty()) {
         j["ok"] = false;
-        j["outcome"] = "refused";
+        j["outcome"] = result && result->busy ? "busy" : "refused";
         j["error"] = refusal;
         return j;
     }

@@ -42,6 +42,7 @@ Request parse_request(const std::string& payload, const std::set<std::string>& a
 
 struct CommandResult {
     std::string refusal;  // not run at all (reader offline, busy, stopping)
+    bool busy = false;    // refused because the reader's command queue is full: try again later
     int rc = 0;
     inventory::Outcome outcome = inventory::Outcome::ok;
     int detail = 0;

@@ -15,12 +15,6 @@ namespace uhfd {
 ConfigError::ConfigError(std::vector<std::string> problems)
     : std::runtime_error(problems.empty() ? "configuration error" : problems.front()), problems_(std::move(problems)) {}
 
-bool ReaderConfig::same_settings(const ReaderConfig& o) const {
-    return device == o.device && address == o.address && families == o.families &&
-           round_interval == o.round_interval && departure_timeout == o.departure_timeout &&
-           report_interval == o.report_interval && reply_timeout == o.reply_timeout && layout_name == o.layout_name;
-}
-
 namespace {
 
 // Names become MQTT topic levels, so they keep to characters no topic treats specially.

@@ -47,8 +47,9 @@ struct ReaderConfig {
     std::string layout_name = "virtual";
     inventory::Layout layout;
 
-    // Whether a reload must restart the reader: anything but the name changed.
-    bool same_settings(const ReaderConfig& o) const;
+    // Every setting, the layout's fields included: a reload restarts a reader unless its new
+    // configuration equals the running one. Defaulted, so a field added here is compared too.
+    bool operator==(const ReaderConfig&) const = default;
 };
 
 struct Config {

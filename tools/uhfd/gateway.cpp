@@ -2,6 +2,7 @@
 
 #include "event_json.hpp"
 #include "log.hpp"
+#include "presence_store.hpp"
 
 namespace uhfd {
 
@@ -21,7 +22,7 @@ Gateway::Gateway(Config config)
     policy_ = config_.commands;
 }
 
-Gateway::~Gateway() { stop(milliseconds(2000)); }
+Gateway::~Gateway() { stop(); }
 
 void Gateway::start() {
     publisher_->set_retained(topics_.gateway_status(), gateway_status(true).dump());
@@ -30,9 +31,11 @@ void Gateway::start() {
     for (const ReaderConfig& rc : config_.readers) readers_[rc.name] = launch(rc);
 }
 
-Gateway::Entry Gateway::launch(const ReaderConfig& rc) {
+Gateway::Entry Gateway::launch(const ReaderConfig& rc, const std::vector<inventory::TagState>* handed_over) {
     Entry e;
     e.worker = std::make_shared<ReaderWorker>(rc, Backoff{config_.reconnect_min, config_.reconnect_max});
+    const std::string file = presence_path(config_.queue_dir, rc.name);
+    e.worker->keep_presence(handed_over ? *handed_over : load_presence(file, inventory::Stamp::now()), file);
     const std::string name = rc.name;
     e.subscription = e.worker->subscribe([this, name](const ReaderEvent& ev) { on_event(name, ev); });
     publish_reader_status(e.worker->snapshot(false));
@@ -40,15 +43,39 @@ Gateway::Entry Gateway::launch(const ReaderConfig& rc) {
     return e;
 }
 
+// Unsubscribes first: whatever the worker says from now on (its final "stopped" above all) must
+// not overwrite its successor's status nor re-create a status topic a removal cleared.
 void Gateway::retire(Entry& e, milliseconds within) {
+    e.worker->unsubscribe(e.subscription);
     e.worker->request_stop();
-    if (e.worker->wait_stopped(within)) {
-        e.worker->unsubscribe(e.subscription);
-    } else {
-        log::warning("reader " + e.worker->config().name + " is still inside an exchange; left to finish it");
+    if (!e.worker->wait_stopped(within)) {
+        log::warning("reader " + e.worker->config().name + " did not stop within " + std::to_string(within.count()) +
+                     " ms; left to end by itself");
         std::lock_guard lock(mu_);
         stragglers_.push_back(e.worker);
     }
+}
+
+void Gateway::reap() {
+    std::vector<std::shared_ptr<ReaderWorker>> ended;
+    {
+        std::lock_guard lock(mu_);
+        for (auto it = stragglers_.begin(); it != stragglers_.end();) {
+            if ((*it)->wait_stopped(milliseconds(0))) {
+                ended.push_back(std::move(*it));
+                it = stragglers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Joined here, outside the lock; the thread has ended, so this does not wait.
+    ended.clear();
+}
+
+std::size_t Gateway::stragglers() const {
+    std::lock_guard lock(mu_);
+    return stragglers_.size();
 }
 
 void Gateway::on_event(const std::string& reader, const ReaderEvent& e) {
@@ -97,6 +124,7 @@ void Gateway::on_command(const IncomingMessage& m) {
 }
 
 void Gateway::tick() {
+    reap();
     std::vector<std::shared_ptr<ReaderWorker>> workers;
     {
         std::lock_guard lock(mu_);
@@ -119,7 +147,7 @@ void Gateway::reload(const Config& fresh) {
         for (const ReaderConfig& rc : fresh.readers) wanted[rc.name] = &rc;
         for (auto it = readers_.begin(); it != readers_.end();) {
             auto w = wanted.find(it->first);
-            if (w == wanted.end() || !w->second->same_settings(it->second.worker->config())) {
+            if (w == wanted.end() || !(*w->second == it->second.worker->config())) {
                 if (w == wanted.end()) gone.push_back(it->first);
                 leaving.push_back(std::move(it->second));
                 it = readers_.erase(it);
@@ -128,12 +156,25 @@ void Gateway::reload(const Config& fresh) {
             }
         }
     }
-    for (Entry& e : leaving) retire(e, milliseconds(1500));
+    // Readers stop together, so a reload takes one budget however many readers change.
+    for (Entry& e : leaving) {
+        e.worker->unsubscribe(e.subscription);
+        e.worker->request_stop();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kStopBudget;
+    std::map<std::string, std::vector<inventory::TagState>> present;
+    for (Entry& e : leaving) {
+        retire(e, std::max(std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()), milliseconds(0)));
+        present[e.worker->config().name] = e.worker->snapshot(true).tags;
+    }
     for (const std::string& name : gone) publisher_->set_retained(topics_.reader_status(name), "");  // clears it
     {
         std::lock_guard lock(mu_);
-        for (const ReaderConfig& rc : fresh.readers)
-            if (!readers_.count(rc.name)) readers_[rc.name] = launch(rc);
+        for (const ReaderConfig& rc : fresh.readers) {
+            if (readers_.count(rc.name)) continue;
+            const auto handed = present.find(rc.name);
+            readers_[rc.name] = launch(rc, handed == present.end() ? nullptr : &handed->second);
+        }
         config_.readers = fresh.readers;
         config_.commands = fresh.commands;
     }
@@ -142,8 +183,9 @@ void Gateway::reload(const Config& fresh) {
     tick();
 }
 
-bool Gateway::stop(milliseconds within) {
-    if (!publisher_) return true;
+Gateway::StopResult Gateway::stop(milliseconds within) {
+    if (!publisher_ || stopped_) return StopResult::clean;
+    stopped_ = true;
     const auto deadline = std::chrono::steady_clock::now() + within;
     std::map<std::string, Entry> leaving;
     {
@@ -151,32 +193,24 @@ bool Gateway::stop(milliseconds within) {
         leaving.swap(readers_);
     }
     for (auto& [name, e] : leaving) e.worker->request_stop();
-    bool all = true;
-    // Most of the time goes to the readers; the publisher keeps the last part to say goodbye.
-    const auto readers_deadline = deadline - milliseconds(600);
+    // The readers are cancelled, so they end in milliseconds; the publisher keeps the rest.
+    const auto readers_deadline = deadline - within / 3;
     for (auto& [name, e] : leaving) {
         const auto left = std::chrono::duration_cast<milliseconds>(readers_deadline - std::chrono::steady_clock::now());
-        if (e.worker->wait_stopped(std::max(left, milliseconds(0)))) {
-            e.worker->unsubscribe(e.subscription);
-        } else {
-            all = false;
-            log::warning("reader " + name + " is still inside an exchange at shutdown");
+        if (!e.worker->wait_stopped(std::max(left, milliseconds(0)))) {
+            log::warning("reader " + name + " did not stop in time at shutdown");
             std::lock_guard lock(mu_);
             stragglers_.push_back(e.worker);
         }
+        e.worker->unsubscribe(e.subscription);
     }
+    reap();
     publisher_->set_retained(topics_.gateway_status(), status_json(false, "stopped", leaving).dump());
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-    publisher_->stop(std::max(left, milliseconds(100)));
-    {
-        std::lock_guard lock(mu_);
-        all = all && stragglers_.empty();
-    }
+    const bool goodbye = publisher_->stop_by(std::max(deadline, std::chrono::steady_clock::now() + milliseconds(100)));
     queue_->flush(true);
-    if (all) {
-        publisher_.reset();
-    }
-    return all;
+    const bool readers_ended = stragglers() == 0;
+    if (!goodbye) log::warning("the broker did not take the goodbye before the deadline");
+    return readers_ended && goodbye ? StopResult::clean : StopResult::abandoned;
 }
 
 std::vector<std::string> Gateway::reader_names() const {

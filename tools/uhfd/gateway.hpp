@@ -26,20 +26,37 @@ namespace uhfd {
 
 class Gateway {
 public:
+    // The one budget for stopping: a shutdown ends within it (plus the publisher's ~100 ms), and a
+    // reload gives each reader it replaces as long. A reader waiting in an exchange is cancelled,
+    // so it normally ends within milliseconds; one that does not (its link still being opened) is
+    // left behind, unsubscribed, and counted as an unclean stop.
+    static constexpr std::chrono::milliseconds kStopBudget{1500};
+
+    enum class StopResult {
+        clean,      // every reader ended and the broker took the goodbye
+        abandoned,  // a reader was still running at the deadline, or the broker did not answer
+    };
+
     explicit Gateway(Config config);
     ~Gateway();
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;
 
     void start();
-    // Refreshes the retained statuses (counters, queue depth); call about once a second.
+    // Refreshes the retained statuses (counters, queue depth) and reaps replaced readers that have
+    // ended since; call about once a second.
     void tick();
-    // Applies a new reader list: readers removed stop, new ones start, changed ones restart;
-    // the others keep running untouched. Broker, queue and gateway settings need a restart.
+    // Applies a new reader list: readers removed stop, new ones start, changed ones (any setting,
+    // layouts included) restart and keep the tags present; the others keep running untouched.
+    // Broker, queue and gateway settings need a restart. Each reader replaced is unsubscribed at
+    // once, so nothing it still says reaches the broker.
     void reload(const Config& fresh);
-    // Stops the readers and the publisher; false when a reader was still inside an exchange at
-    // the deadline (the process should then exit without waiting for it).
-    bool stop(std::chrono::milliseconds within);
+    // Stops the readers and the publisher within `within` (plus ~100 ms). `abandoned` when a
+    // reader was still running at the deadline (the process should then end without waiting for
+    // it: see stragglers()) or the broker did not take the goodbye.
+    StopResult stop(std::chrono::milliseconds within = kStopBudget);
+    // Replaced or stopped readers whose threads have not ended yet.
+    std::size_t stragglers() const;
 
     const std::string& id() const { return config_.gateway_id; }  // never changed by a reload
     std::vector<std::string> reader_names() const;
@@ -60,8 +77,9 @@ private:
         std::uint64_t subscription = 0;
     };
 
-    Entry launch(const ReaderConfig& rc);
+    Entry launch(const ReaderConfig& rc, const std::vector<inventory::TagState>* handed_over = nullptr);
     void retire(Entry& e, std::chrono::milliseconds within);
+    void reap();
     void on_event(const std::string& reader, const ReaderEvent& e);
     void on_command(const IncomingMessage& m);
     void publish_reader_status(const ReaderSnapshot& s);
@@ -76,7 +94,8 @@ private:
     mutable std::mutex mu_;  // readers_ and policy_
     std::map<std::string, Entry> readers_;
     CommandPolicy policy_;
-    std::vector<std::shared_ptr<ReaderWorker>> stragglers_;  // retired but still inside an exchange
+    std::vector<std::shared_ptr<ReaderWorker>> stragglers_;  // retired but not ended yet
+    bool stopped_ = false;
 };
 
 }  // namespace uhfd

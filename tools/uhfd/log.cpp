@@ -39,6 +39,30 @@ std::optional<Level> parse_level(std::string_view t) {
     return std::nullopt;
 }
 
+std::string escape_controls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+            continue;
+        }
+        switch (c) {
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: {
+                static const char* const digits = "0123456789abcdef";
+                out += "\\x";
+                out += digits[u >> 4];
+                out += digits[u & 15];
+            }
+        }
+    }
+    return out;
+}
+
 bool enabled(Level level) { return static_cast<int>(level) <= g_level.load(std::memory_order_relaxed); }
 
 void write(Level level, std::string_view text) {
@@ -59,7 +83,7 @@ void write(Level level, std::string_view text) {
     }
     line += tag(level);
     line += ": ";
-    line += text;
+    line += escape_controls(text);
     line += '\n';
     // One write per line keeps lines from different threads whole.
     const char* p = line.data();

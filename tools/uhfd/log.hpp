@@ -14,7 +14,12 @@ void set_level(Level level);
 std::optional<Level> parse_level(std::string_view text);
 bool enabled(Level level);
 
+// Writes `text` as one line: control characters in it (a newline from a device string, a
+// client's name, a broker's words) are written escaped ("\n", "\x1b"), so no text forges a line.
 void write(Level level, std::string_view text);
+
+// How write() shows control characters: \n \r \t, others \xHH, a backslash as itself.
+std::string escape_controls(std::string_view text);
 
 inline void error(std::string_view text) { write(Level::error, text); }
 inline void warning(std::string_view text) { write(Level::warning, text); }

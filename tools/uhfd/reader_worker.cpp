@@ -6,11 +6,19 @@
 
 #include "inventory/round.hpp"
 #include "log.hpp"
+#include "presence_store.hpp"
 
 namespace uhfd {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+namespace {
+
+// How often, at most, a reader's presence file is replaced.
+constexpr milliseconds kPresenceEvery{1000};
+
+}  // namespace
 
 ReaderWorker::ReaderWorker(ReaderConfig config, Backoff backoff)
     : config_(std::move(config)),
@@ -27,7 +35,19 @@ ReaderWorker::~ReaderWorker() {
     if (thread_.joinable()) thread_.join();
 }
 
-void ReaderWorker::start() { thread_ = std::thread([this] { run(); }); }
+void ReaderWorker::keep_presence(std::vector<inventory::TagState> present, std::string path) {
+    tracker_.restore(present);
+    presence_path_ = std::move(path);
+    std::lock_guard lock(state_mu_);
+    state_.tags = tracker_.present();
+    state_.tags_present = state_.tags.size();
+}
+
+void ReaderWorker::start() {
+    thread_ = std::thread([this] { run(); });
+    std::lock_guard lock(subs_mu_);
+    thread_id_ = thread_.get_id();
+}
 
 void ReaderWorker::request_stop() {
     {
@@ -35,6 +55,15 @@ void ReaderWorker::request_stop() {
         stop_ = true;
     }
     wake_.notify_all();
+    // The stop flag is set first: a cancel that lands between exchanges makes the next wait
+    // return at once, and the loop then sees the flag.
+    std::lock_guard lock(link_mu_);
+    if (link_) uhf_cancel(link_);
+}
+
+bool ReaderWorker::stopping() {
+    std::lock_guard lock(wake_mu_);
+    return stop_;
 }
 
 bool ReaderWorker::wait_stopped(milliseconds within) {
@@ -56,8 +85,9 @@ std::uint64_t ReaderWorker::subscribe(Subscriber fn) {
 }
 
 void ReaderWorker::unsubscribe(std::uint64_t id) {
-    std::lock_guard lock(subs_mu_);
+    std::unique_lock lock(subs_mu_);
     subs_.erase(id);
+    if (std::this_thread::get_id() != thread_id_) calls_done_.wait(lock, [this] { return calling_ == 0; });
 }
 
 std::uint64_t ReaderWorker::subscribe_frames(FrameSubscriber fn) {
@@ -68,15 +98,26 @@ std::uint64_t ReaderWorker::subscribe_frames(FrameSubscriber fn) {
 }
 
 void ReaderWorker::unsubscribe_frames(std::uint64_t id) {
-    std::lock_guard lock(subs_mu_);
+    std::unique_lock lock(subs_mu_);
     frame_subs_.erase(id);
     frames_wanted_ = !frame_subs_.empty();
+    if (std::this_thread::get_id() != thread_id_) calls_done_.wait(lock, [this] { return calling_ == 0; });
 }
 
 void ReaderWorker::on_frame(void* user, int direction, const unsigned char* bytes, int len, unsigned long long t_us) {
     auto* self = static_cast<ReaderWorker*>(user);
-    std::lock_guard lock(self->subs_mu_);
-    for (auto& [id, fn] : self->frame_subs_) (*fn)(direction, std::span(bytes, static_cast<std::size_t>(len)), t_us);
+    std::vector<std::shared_ptr<FrameSubscriber>> fns;
+    {
+        std::lock_guard lock(self->subs_mu_);
+        for (auto& [id, fn] : self->frame_subs_) fns.push_back(fn);
+        ++self->calling_;
+    }
+    for (auto& fn : fns) (*fn)(direction, std::span(bytes, static_cast<std::size_t>(len)), t_us);
+    {
+        std::lock_guard lock(self->subs_mu_);
+        --self->calling_;
+    }
+    self->calls_done_.notify_all();
 }
 
 void ReaderWorker::sync_trace(uhf_link* link) {
@@ -98,6 +139,7 @@ void ReaderWorker::submit(PreparedCall call, Done done) {
         [reply](const std::string& why) {
             CommandResult r;
             r.refusal = why;
+            r.busy = is_busy(why);
             (*reply)(std::move(r));
         });
 }
@@ -107,7 +149,8 @@ void ReaderWorker::submit_task(Task task, Refused refused) {
     {
         std::lock_guard lock(wake_mu_);
         if (stop_) refusal = "the reader is stopping";
-        else if (commands_.size() >= kMaxQueuedCommands) refusal = "the reader has " + std::to_string(commands_.size()) + " commands waiting";
+        else if (commands_.size() >= kMaxQueuedCommands)
+            refusal = std::string(kBusy) + ": the reader has " + std::to_string(commands_.size()) + " commands waiting";
         else {
             const ReaderSnapshot s = snapshot(false);
             if (s.state != LinkState::online) refusal = "the reader is " + std::string(state_name(s.state)) + (s.reason.empty() ? "" : ": " + s.reason);
@@ -127,8 +170,23 @@ void ReaderWorker::count_failure(int code) {
 }
 
 void ReaderWorker::emit(const ReaderEvent& e) {
-    std::lock_guard lock(subs_mu_);
-    for (auto& [id, fn] : subs_) (*fn)(e);
+    std::vector<std::shared_ptr<Subscriber>> fns;
+    {
+        std::lock_guard lock(subs_mu_);
+        for (auto& [id, fn] : subs_) fns.push_back(fn);
+        ++calling_;
+    }
+    struct Done {
+        ReaderWorker* self;
+        ~Done() {
+            {
+                std::lock_guard lock(self->subs_mu_);
+                --self->calling_;
+            }
+            self->calls_done_.notify_all();
+        }
+    } done{this};
+    for (auto& fn : fns) (*fn)(e);
 }
 
 void ReaderWorker::set_state(LinkState s, const std::string& reason) {
@@ -147,9 +205,10 @@ void ReaderWorker::set_state(LinkState s, const std::string& reason) {
     emit(StateChanged{std::move(copy)});
 }
 
-void ReaderWorker::sleep_until(Clock::time_point t) {
+bool ReaderWorker::sleep_until(Clock::time_point t, bool for_commands) {
     std::unique_lock lock(wake_mu_);
-    wake_.wait_until(lock, t, [this] { return stop_ || !commands_.empty(); });
+    wake_.wait_until(lock, t, [&] { return stop_ || (for_commands && !commands_.empty()); });
+    return !stop_;
 }
 
 void ReaderWorker::run_commands(uhf_link* link, bool refuse_all, const std::string& why) {
@@ -173,11 +232,48 @@ void ReaderWorker::run_commands(uhf_link* link, bool refuse_all, const std::stri
     }
 }
 
+void ReaderWorker::command_gap(uhf_link* link, Clock::time_point until) {
+    bool ran = false;
+    for (;;) {
+        Pending p;
+        {
+            std::unique_lock lock(wake_mu_);
+            // A gap already over still runs one command, so a reader whose rounds fill the
+            // interval serves a command per round rather than none.
+            if (ran || Clock::now() < until)
+                wake_.wait_until(lock, until, [this] { return stop_ || !commands_.empty(); });
+            if (stop_ || commands_.empty() || (ran && Clock::now() >= until)) return;
+            p = std::move(commands_.front());
+            commands_.pop_front();
+        }
+        {
+            std::lock_guard lock(state_mu_);
+            ++state_.counters.commands;
+        }
+        sync_trace(link);
+        p.run(link, config_.address);
+        ran = true;
+    }
+}
+
+void ReaderWorker::set_link(uhf_link* link) {
+    std::lock_guard lock(link_mu_);
+    link_ = link;
+}
+
 // Opens (or reopens) the link and proves the reader; false with the state set offline.
 bool ReaderWorker::link_up(uhf_link*& link, bool& ever_online) {
     uhf_options opts{};
     opts.reply_timeout_ms = static_cast<int>(config_.reply_timeout.count());
-    const int rc = link ? uhf_reconnect(link) : uhf_open_with(&link, config_.device.c_str(), config_.address, &opts);
+    int rc = 0;
+    if (link) {
+        rc = uhf_reconnect(link);
+    } else {
+        rc = uhf_open_with(&link, config_.device.c_str(), config_.address, &opts);
+        if (link) set_link(link);
+        // A stop asked while the link was being opened could not cancel it; its flag is seen now.
+        if (stopping()) return false;
+    }
     if (rc != 0) {
         count_failure(rc);
         set_state(LinkState::offline, uhf_strerror(rc, 0));
@@ -196,18 +292,71 @@ bool ReaderWorker::link_up(uhf_link*& link, bool& ever_online) {
     return true;
 }
 
+void ReaderWorker::save_presence_now(const inventory::Stamp& now, bool changed) {
+    presence_dirty_ = presence_dirty_ || changed || tracker_.size() > 0;
+    if (presence_path_.empty() || !presence_dirty_ || now.mono - presence_saved_ < kPresenceEvery) return;
+    presence_saved_ = now.mono;
+    presence_dirty_ = false;
+    if (!save_presence(presence_path_, tracker_.present()))
+        log::debug("reader " + config_.name + ": cannot save its presence to " + presence_path_);
+}
+
 void ReaderWorker::run() {
     // "uhfd-r:" and the name's start, within the kernel's 15 characters.
     pthread_setname_np(pthread_self(), ("uhfd-r:" + config_.name.substr(0, 8)).c_str());
     uhf_link* link = nullptr;
+    // Whatever escapes a round takes the reader offline with its reason, and it tries again after
+    // the backoff; the process goes on.
+    milliseconds backoff = backoff_.min;
+    while (!stopping()) {
+        try {
+            run_rounds(link);
+        } catch (const std::exception& e) {
+            log::error("reader " + config_.name + ": " + e.what());
+            set_state(LinkState::offline, std::string("internal failure: ") + e.what());
+        } catch (...) {
+            set_state(LinkState::offline, "internal failure");
+        }
+        try {
+            run_commands(nullptr, true, "the reader is offline after an internal failure");
+        } catch (...) {
+        }
+        // Opened afresh: whatever was thrown may have left an exchange half done.
+        set_link(nullptr);
+        uhf_close(link);
+        link = nullptr;
+        sleep_until(Clock::now() + backoff);
+        backoff = std::min(backoff * 2, backoff_.max);
+    }
+    try {
+        run_commands(nullptr, true, "the reader is stopping");
+        if (!presence_path_.empty()) save_presence(presence_path_, tracker_.present());
+    } catch (...) {
+    }
+    set_link(nullptr);
+    uhf_close(link);
+    try {
+        set_state(LinkState::stopped, "");
+    } catch (...) {
+    }
+    {
+        std::lock_guard lock(done_mu_);
+        done_ = true;
+    }
+    done_cv_.notify_all();
+}
+
+// The rounds, until a stop (returns) or something thrown (the caller takes the reader offline).
+void ReaderWorker::run_rounds(uhf_link*& link) {
     bool online = false, ever_online = false;
+    {
+        std::lock_guard lock(state_mu_);
+        ever_online = state_.counters.reconnects > 0 || !state_.device_info.empty();
+    }
     milliseconds backoff = backoff_.min;
     int failed_rounds = 0;
     auto next_report = Clock::now() + config_.report_interval;
-    const auto stopping = [this] {
-        std::lock_guard lock(wake_mu_);
-        return stop_;
-    };
+    auto next_round = Clock::now();
     while (!stopping()) {
         if (!online) {
             online = link_up(link, ever_online);
@@ -219,14 +368,15 @@ void ReaderWorker::run() {
             }
             backoff = backoff_.min;
             failed_rounds = 0;
+            next_round = Clock::now();
         }
         sync_trace(link);
-        run_commands(link, false, {});
 
         const auto t0 = Clock::now();
         inventory::Round round = inventory::run_round(link, config_.address, config_.families, config_.layout);
         const auto t1 = Clock::now();
         const inventory::Stamp now = inventory::Stamp::now();
+        if (round.failure == UHF_ERR_CANCELLED) return;  // request_stop(): the round is not counted
 
         std::vector<inventory::TagEvent> events;
         tracker_.observe(round.reads, now, events);
@@ -258,6 +408,7 @@ void ReaderWorker::run() {
             state_.tags = tracker_.present();
             state_.tags_present = state_.tags.size();
         }
+        const bool changed = !events.empty();
         for (auto& e : events) emit(TagChanged{std::move(e)});
         if (!round.pages.empty()) emit(PagesRead{now, std::move(round.pages)});
         if (config_.report_interval.count() > 0 && t1 >= next_report) {
@@ -269,6 +420,7 @@ void ReaderWorker::run() {
             next_report += config_.report_interval;
             if (next_report < t1) next_report = t1 + config_.report_interval;
         }
+        save_presence_now(now, changed);
 
         if (round.failed()) {
             ++failed_rounds;
@@ -285,16 +437,12 @@ void ReaderWorker::run() {
         } else {
             failed_rounds = 0;
         }
-        sleep_until(t0 + config_.round_interval);
+        // The next round is planned from this one's plan, not from when it ran, so the rate holds;
+        // a reader that fell a whole interval behind starts afresh rather than catching up.
+        next_round += config_.round_interval;
+        if (next_round + config_.round_interval < Clock::now()) next_round = Clock::now();
+        command_gap(link, next_round);
     }
-    run_commands(nullptr, true, "the reader is stopping");
-    uhf_close(link);
-    set_state(LinkState::stopped, "");
-    {
-        std::lock_guard lock(done_mu_);
-        done_ = true;
-    }
-    done_cv_.notify_all();
 }
 
 }  // namespace uhfd

@@ -5,6 +5,14 @@
 //
 // Everything others may ask runs without the link: snapshot() copies the state under a lock of
 // its own, subscribers get every event on the reader's thread, and submit() queues a command.
+//
+// Pace: a round starts every round_interval, counted from the previous round's planned start.
+// Commands, from any source, run in the gap between rounds and never start a round early or
+// late: a gap runs commands while it lasts (at least one), and the rest wait for the next gap.
+//
+// Stopping: request_stop() also cancels the exchange the reader may be waiting in, so the thread
+// ends within the cancel's bound plus the current step. Anything thrown inside the thread takes
+// the reader offline with what was thrown as its reason; it never ends the process.
 #pragma once
 
 #include <atomic>
@@ -17,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string_view>
 #include <thread>
 
 #include "command_request.hpp"
@@ -44,13 +53,22 @@ public:
     // linked again; a link failure (device gone) takes it offline at once.
     static constexpr int kFailedRoundsOffline = 3;
     static constexpr std::size_t kMaxQueuedCommands = 32;
+    // How a refusal for a full command queue starts ("busy: the reader has 32 commands waiting"),
+    // so a front end can tell it from the others (HTTP 503, an MQTT reply with outcome "busy").
+    static constexpr std::string_view kBusy = "busy";
+    static bool is_busy(std::string_view refusal) { return refusal.substr(0, kBusy.size()) == kBusy; }
 
     ReaderWorker(ReaderConfig config, Backoff backoff);
     ~ReaderWorker();
     ReaderWorker(const ReaderWorker&) = delete;
     ReaderWorker& operator=(const ReaderWorker&) = delete;
 
+    // Tags present before this worker ran (a worker it replaces, a previous run), and the file
+    // that keeps its presence across runs ("" for none). Before start().
+    void keep_presence(std::vector<inventory::TagState> present, std::string path);
+
     void start();
+    // Asks the thread to end and cancels the exchange it may be waiting in. Never blocks on it.
     void request_stop();
     // True once the thread has ended (waits at most `within`).
     bool wait_stopped(std::chrono::milliseconds within);
@@ -58,19 +76,24 @@ public:
     const ReaderConfig& config() const { return config_; }
     ReaderSnapshot snapshot(bool with_tags = true) const;
 
-    // Events from the reader's thread. A subscriber must not block, nor unsubscribe from inside a
-    // call; unsubscribe() returns once no call to it is running.
+    // Events from the reader's thread, called with none of the worker's locks held. A subscriber
+    // must not block (it holds up the reader's rounds: a short lock or a queue append at most),
+    // nor unsubscribe from inside a call; unsubscribe() returns once no call to it is running
+    // (at once when called on the reader's own thread), and no call begins after it returns.
     std::uint64_t subscribe(Subscriber fn);
     void unsubscribe(std::uint64_t id);
-    // The frames on the link, as the library traces them (costs nothing with no subscriber).
+    // The frames on the link, as the library traces them (costs nothing with no subscriber); the
+    // same contract as subscribe(): on the reader's thread, no lock held, must not block.
     std::uint64_t subscribe_frames(FrameSubscriber fn);
     void unsubscribe_frames(std::uint64_t id);
 
-    // Runs the call between two rounds; `done` gets the result on the reader's thread. A reader
-    // that is offline, stopping or has too many commands waiting refuses at once.
+    // Runs the call between two rounds; `done` gets the result on the reader's thread (must not
+    // block). A reader that is offline, stopping or has kMaxQueuedCommands waiting refuses at
+    // once, on the caller's thread; the last with CommandResult::busy.
     void submit(PreparedCall call, Done done);
     // The same for work of several exchanges that must not have a round between them (a
-    // read-modify-write of the settings). Exactly one of `task` and `refused` is called.
+    // read-modify-write of the settings). Exactly one of `task` and `refused` is called; a full
+    // queue's refusal passes is_busy(). Neither may block beyond the link's own exchanges.
     void submit_task(Task task, Refused refused);
 
 private:
@@ -80,12 +103,19 @@ private:
     };
 
     void run();
+    void run_rounds(uhf_link*& link);
     bool link_up(uhf_link*& link, bool& ever_online);
+    void set_link(uhf_link* link);
     void run_commands(uhf_link* link, bool refuse_all, const std::string& why);
+    // Waits until `until`, running the commands that arrive meanwhile (at least one when any waits).
+    void command_gap(uhf_link* link, std::chrono::steady_clock::time_point until);
+    void save_presence_now(const inventory::Stamp& now, bool changed);
     void emit(const ReaderEvent& e);
     void set_state(LinkState s, const std::string& reason);
     void count_failure(int code);
-    void sleep_until(std::chrono::steady_clock::time_point t);
+    // Until `t`, a stop or a command (when `for_commands`).
+    bool sleep_until(std::chrono::steady_clock::time_point t, bool for_commands = false);
+    bool stopping();
     void sync_trace(uhf_link* link);
     static void on_frame(void* user, int direction, const unsigned char* bytes, int len, unsigned long long t_us);
 
@@ -104,10 +134,23 @@ private:
     mutable std::mutex state_mu_;
     ReaderSnapshot state_;
 
+    // Held only to copy the lists; subscribers are called after it is let go. `calling_` counts
+    // the calls running, so unsubscribe() can wait them out.
     std::mutex subs_mu_;
+    std::condition_variable calls_done_;
     std::map<std::uint64_t, std::shared_ptr<Subscriber>> subs_;
     std::map<std::uint64_t, std::shared_ptr<FrameSubscriber>> frame_subs_;
     std::uint64_t next_sub_ = 1;
+    int calling_ = 0;
+    std::thread::id thread_id_;  // set before the thread runs anything
+
+    // The open link, for request_stop() to cancel; changed only by the reader's thread, under link_mu_.
+    std::mutex link_mu_;
+    uhf_link* link_ = nullptr;
+
+    std::string presence_path_;                 // "" when not kept
+    std::chrono::steady_clock::time_point presence_saved_{};  // reader thread only
+    bool presence_dirty_ = false;               // reader thread only
     std::atomic<bool> frames_wanted_{false};
     bool trace_on_ = false;  // reader thread only
 

@@ -5,8 +5,13 @@
 
 namespace uhfd {
 
+// Exit status after SIGTERM or SIGINT when the stop was not clean: a reader was still running at
+// the deadline and was abandoned, or the broker did not take the goodbye (the queue is saved
+// either way). The stop takes at most Gateway::kStopBudget plus about 100 ms.
+inline constexpr int kExitAbandoned = 3;
+
 // The process's exit status: 0 after a clean stop, 1 when the gateway could not start,
-// 2 for a configuration error.
+// 2 for a configuration error, kExitAbandoned after a stop that had to leave something behind.
 int run_service(const std::string& config_path);
 
 // Prints every problem in the file, or a one-line summary; 0 when it is sound, else 2.

@@ -38,7 +38,14 @@ std::optional<std::string> Section::text(const std::string& key, bool required) 
         problem(key, "must be a string");
         return std::nullopt;
     }
-    return n->as_string()->get();
+    // A newline in a device string or a name would forge a line in the log, a NUL cut a path short.
+    const std::string& v = n->as_string()->get();
+    for (const char c : v)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            problem(key, "must not hold control characters (newline, tab, NUL, ...)");
+            return std::nullopt;
+        }
+    return v;
 }
 
 std::optional<long long> Section::integer(const std::string& key, long long lo, long long hi, bool required) {
