@@ -86,7 +86,7 @@ int decode_cage(BitReader &in, unsigned width, Part &out) {
 int decode_numeric_string(BitReader &in, unsigned bits, unsigned max, Part &out) {
     std::uint64_t v = 0;
     if (int rc = take(in, bits, v)) return rc;
-    char digits[24];
+    char digits[24] = {};
     const std::size_t n = format_decimal(v, 0, digits);
     if (digits[0] != '1' || n > max + 1) return UHF_EPC_ERR_RANGE;
     if (n == 1) return UHF_EPC_ERR_LENGTH;
