@@ -95,4 +95,43 @@ TEST_F(Field, ReportsFollowThePopulationAsItChanges) {
     }, 5s));
 }
 
+// Presence outlives the process and a reader's restart: after a kill -9 and after a SIGHUP that
+// changes the reader, the tags still in the field are not announced again, and the ones taken away
+// meanwhile depart once.
+TEST_F(Field, KillAndReloadAnnounceNoTagTwiceAndWhatLeftDeparts) {
+    const std::string ctl = dir.file("a.ctl");
+    Sim a(dir, "a", 0, {"--control", ctl}, true);
+    const std::vector<std::string> ids = {"E20000000000000000000A01", "E20000000000000000000A02", "E20000000000000000000A03"};
+    for (const auto& id : ids) ASSERT_EQ(field(ctl, "add epc " + id), "ok " + id);
+    cfg.readers = {{"a", a.device(), 50, 500, 0}};
+    cfg.readers[0].families = R"(["epc"])";
+    Subscriber sub(dir, broker.port(), {"uhf/gw/a/events"});
+    Uhfd gw(dir, cfg.text());
+    const std::string t = "uhf/gw/a/events";
+    const auto count = [&](const std::string& type) { return of_type(events(sub, t), type).size(); };
+    ASSERT_TRUE(eventually([&] { return count("arrived") == 3; }, 10s)) << gw.log();
+    // Saved at most a second after it changed.
+    const std::string file = cfg.queue_dir + "/presence/a.json";
+    ASSERT_TRUE(eventually([&] {
+        const std::string saved = slurp(file);
+        return saved.find(ids[0]) != std::string::npos && saved.find(ids[2]) != std::string::npos;
+    }, 5s));
+
+    gw.kill();
+    ASSERT_EQ(field(ctl, "remove " + ids[0]), "ok");
+    gw.start();
+    ASSERT_TRUE(eventually([&] { return count("departed") == 1; }, 10s)) << gw.log();
+    EXPECT_EQ(of_type(events(sub, t), "departed")[0]["tag"]["id"], ids[0]);
+    EXPECT_EQ(count("arrived"), 3u);
+
+    cfg.readers[0].round_ms = 70;  // a changed setting: the reader restarts
+    gw.rewrite(cfg.text());
+    ASSERT_EQ(field(ctl, "remove " + ids[1]), "ok");
+    gw.process().signal(SIGHUP);
+    ASSERT_TRUE(eventually([&] { return gw.log().find("1 stopped or restarted") != std::string::npos; }, 10s)) << gw.log();
+    ASSERT_TRUE(eventually([&] { return count("departed") == 2; }, 10s)) << gw.log();
+    EXPECT_EQ(of_type(events(sub, t), "departed")[1]["tag"]["id"], ids[1]);
+    EXPECT_EQ(count("arrived"), 3u);
+}
+
 }  // namespace

@@ -6,8 +6,8 @@
 namespace uhfd {
 
 // Exit status after SIGTERM or SIGINT when the stop was not clean: a reader was still running at
-// the deadline and was abandoned, or the broker did not take the goodbye (the queue is saved
-// either way). The stop takes at most Gateway::kStopBudget plus about 100 ms.
+// the deadline and was abandoned, or a connected broker did not acknowledge the goodbye (the
+// queue is saved either way). A broker never reached is owed no goodbye: that stop is clean. The stop takes at most Gateway::kStopBudget plus about 100 ms.
 inline constexpr int kExitAbandoned = 3;
 
 // The process's exit status: 0 after a clean stop, 1 when the gateway could not start,
