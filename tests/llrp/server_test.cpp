@@ -1,6 +1,7 @@
 // The LLRP connection layer against raw loopback clients: the connection events, a second
 // client, CLOSE_CONNECTION, keepalives, bad input, and clients that do not read.
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <atomic>
 #include <chrono>
@@ -161,6 +162,36 @@ TEST_F(ServerTest, ClientThatResetsIsDroppedAtOnce) {
   EXPECT_TRUE(eventually([&] { return !server->connected(); }));
   auto next = connect();
   EXPECT_TRUE(answers_probe(*next));
+}
+
+// Listens where it is told: an IPv4 or IPv6 literal or a name; a port taken is refused with
+// the reason, not taken over.
+TEST(ServerAddress, ListensOnLiteralsAndNamesAndRefusesAPortInUse) {
+  ProbeHandler handler;
+  for (const char *host : {"127.0.0.1", "::1", "localhost"}) {
+    ServerOptions options;
+    options.host = host;
+    options.port = 0;
+    Server server(options, handler);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << host << ": " << error;
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_socktype = SOCK_STREAM;
+    ASSERT_EQ(getaddrinfo(host, std::to_string(server.port()).c_str(), &hints, &found), 0) << host;
+    int fd = socket(found->ai_family, SOCK_STREAM, 0);
+    EXPECT_EQ(connect(fd, found->ai_addr, found->ai_addrlen), 0) << host;
+    freeaddrinfo(found);
+    std::uint8_t header[10];
+    EXPECT_EQ(recv(fd, header, sizeof header, MSG_WAITALL), 10) << host;  // the connection event
+    EXPECT_EQ(read_header(header).type, msg::READER_EVENT_NOTIFICATION) << host;
+    close(fd);
+
+    options.port = server.port();
+    Server second(options, handler);
+    EXPECT_FALSE(second.start(error)) << host;
+    EXPECT_NE(error.find("in use"), std::string::npos) << error;
+    EXPECT_FALSE(server.start(error));  // once only
+  }
 }
 
 struct BadInput {

@@ -75,6 +75,10 @@ Server::Server(ServerOptions options, Handler &handler)
 Server::~Server() { stop(); }
 
 bool Server::start(std::string &error) {
+  if (thread_.joinable()) {
+    error = "already started";
+    return false;
+  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -87,9 +91,14 @@ bool Server::start(std::string &error) {
     return false;
   }
   error.clear();
-  for (addrinfo *a = found; a && listener_ < 0; a = a->ai_next) {
+  // A name's first address this host can open a socket for; its failure to bind is the answer
+  // (another address of the name would put the reader somewhere it was not asked to be).
+  for (addrinfo *a = found; a; a = a->ai_next) {
     int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      error = options_.host + ": " + std::strerror(errno);
+      continue;
+    }
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, 4) == 0) {
@@ -98,6 +107,7 @@ bool Server::start(std::string &error) {
       error = options_.host + " port " + service + ": " + std::strerror(errno);
       close(fd);
     }
+    break;
   }
   freeaddrinfo(found);
   if (listener_ < 0) return false;
