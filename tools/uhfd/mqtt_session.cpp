@@ -78,6 +78,9 @@ MqttSession::MqttSession(const BrokerConfig& broker, const Will& will, SessionEv
     if (!mosq_) throw std::runtime_error("cannot make an MQTT client: " + std::string(std::strerror(errno)));
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, broker_.protocol == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
+    // The publisher bounds what is in flight itself; libmosquitto's own limit (20) would hold
+    // messages back inside it. A broker's Receive Maximum still applies.
+    mosquitto_int_option(mosq_, MOSQ_OPT_SEND_MAXIMUM, 65535);
     if (!broker_.username.empty())
         mosquitto_username_pw_set(mosq_, broker_.username.c_str(), broker_.password.empty() ? nullptr : broker_.password.c_str());
     if (broker_.tls) {
