@@ -1,6 +1,8 @@
 // Commands over MQTT, sent by mosquitto_rr (MQTT 5 request/response) and mosquitto_pub (3.1.1).
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "gateway_harness.hpp"
 
 namespace {
@@ -79,7 +81,8 @@ TEST_P(BadRequests, GetAnErrorReplyAndNothingReachesTheReader) {
     EXPECT_EQ(reply["ok"], false);
     EXPECT_EQ(reply["outcome"], "refused");
     EXPECT_NE(reply["error"].get<std::string>().find(GetParam().error), std::string::npos) << reply;
-    std::this_thread::sleep_for(1200ms);  // a status with fresh counters
+    const long rounds = counter(*sub, "uhf/gw/a/status", "rounds");
+    ASSERT_TRUE(eventually([&] { return counter(*sub, "uhf/gw/a/status", "rounds") > rounds; }, 10s));  // a fresh status
     EXPECT_EQ(counter(*sub, "uhf/gw/a/status", "commands"), before);
 }
 
@@ -92,5 +95,56 @@ INSTANTIATE_TEST_SUITE_P(
         BadRequest{"OversizeArguments", R"({"command":"EPC_Read_TAG","args":[")" + std::string(520, '0') + R"("],"id":9})",
                    "at most 255"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// 1000 commands from 8 clients at once, over MQTT, while the reader makes rounds every 100 ms:
+// every one is answered or refused busy, and the rounds keep their rate (before, each command
+// started a round of its own).
+TEST_F(Commands, AThousandCommandsFromEightClientsKeepThePace) {
+    // A rate between two fresh statuses, timed as they are seen.
+    struct Sample {
+        long rounds;
+        std::chrono::steady_clock::time_point at;
+    };
+    const auto fresh_status = [&] {
+        const long before = counter(*sub, "uhf/gw/a/status", "rounds");
+        Sample s{before, {}};
+        eventually([&] { return (s.rounds = counter(*sub, "uhf/gw/a/status", "rounds")) != before; }, 10s);
+        s.at = std::chrono::steady_clock::now();
+        return s;
+    };
+    const Sample start = fresh_status();
+    std::vector<std::unique_ptr<Process>> clients;
+    for (int c = 0; c < 8; ++c) {
+        std::string lines;
+        for (int i = 0; i < 125; ++i) lines += R"({"command":"GetDeviceInfo","id":")" + std::to_string(c) + "-" + std::to_string(i) + "\"}\n";
+        const std::string file = dir.write("client" + std::to_string(c) + ".txt", lines);
+        clients.push_back(std::make_unique<Process>(
+            // Each client sends a request every 40 ms or so, so the load spans some 5 s of rounds.
+            std::vector<std::string>{"sh", "-c", "while read -r l; do echo \"$l\"; sleep 0.04; done < " + file +
+                                                     " | mosquitto_pub -h 127.0.0.1 -p " + std::to_string(broker.port()) + " -q 1 -t uhf/gw/a/cmd -l"},
+            dir.file("client" + std::to_string(c) + ".out"), dir.file("client" + std::to_string(c) + ".err")));
+    }
+    std::map<std::string, json> replies;
+    const auto collect = [&] {
+        for (const auto& m : sub->on("uhf/gw/a/reply"))
+            if (m.body.is_object() && m.body["id"].is_string()) replies[m.body["id"].get<std::string>()] = m.body;
+        return replies.size() == 1000;
+    };
+    ASSERT_TRUE(eventually(collect, 120s)) << replies.size() << " replies\n" << gw->log();
+    const Sample end = fresh_status();
+    std::size_t ok = 0, busy = 0;
+    for (const auto& [id, r] : replies) {
+        if (r["ok"] == true) ++ok;
+        else if (r["outcome"] == "busy") ++busy;
+        else ADD_FAILURE() << r;
+    }
+    EXPECT_EQ(ok + busy, 1000u);
+    EXPECT_GT(ok, 0u);
+    const double seconds = std::chrono::duration<double>(end.at - start.at).count();
+    const double rate = static_cast<double>(end.rounds - start.rounds) / seconds;
+    std::printf("%zu answered, %zu busy; %.2f rounds/s over %.1f s (10 expected)\n", ok, busy, rate, seconds);
+    EXPECT_GT(rate, 10 * 0.7);
+    EXPECT_LT(rate, 10 * 1.3);
+}
 
 }  // namespace
