@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "llrp/connection.hpp"
+#include "llrp/replies.hpp"
 
 namespace uhf::llrp {
 
@@ -24,39 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// ConnectionAttemptStatusType values.
-constexpr std::uint64_t attempt_success = 0;
-constexpr std::uint64_t attempt_client_connection_exists = 2;
-
-Message connection_attempt_event(std::uint64_t status, std::uint32_t id) {
-  Message event = make_message(msg::READER_EVENT_NOTIFICATION, id);
-  Parameter data = make_parameter(param::ReaderEventNotificationData);
-  Parameter stamp = make_parameter(param::UTCTimestamp);
-  auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  set(stamp, "Microseconds",
-      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since_epoch).count()));
-  data.params.push_back(stamp);
-  Parameter attempt = make_parameter(param::ConnectionAttemptEvent);
-  set(attempt, "Status", status);
-  data.params.push_back(attempt);
-  event.params.push_back(data);
-  return event;
-}
-
-// The answer to a request nobody takes: its response saying so, or ERROR_MESSAGE.
-Message unsupported(const Message &request, const char *why) {
-  const Definition *def = find_message(request.type);
-  std::uint16_t type = def && def->response ? def->response : msg::ERROR_MESSAGE;
-  Message reply = make_message(type, request.id);
-  std::string name = def ? std::string(def->name) : "message type " + std::to_string(request.type);
-  reply.params.push_back(llrp_status(StatusCode::M_UnsupportedMessage, name + " " + why));
-  return reply;
-}
-
-void put_id(std::vector<std::uint8_t> &bytes, std::uint32_t id) {
-  for (int i = 0; i < 4; ++i) bytes[6 + i] = static_cast<std::uint8_t>(id >> (24 - 8 * i));
-}
 
 }  // namespace
 
@@ -253,12 +221,12 @@ void Server::accept_client() {
     events_overflow_ = false;
   }
   connected_ = true;
-  send(*session_, connection_attempt_event(attempt_success, next_id()));
+  send(*session_, connection_attempt_event(ConnectionAttempt::success, next_id()));
   if (session_) handler_.connected();
 }
 
 void Server::refuse(int fd) {
-  Encoded event = encode(connection_attempt_event(attempt_client_connection_exists, next_id()));
+  Encoded event = encode(connection_attempt_event(ConnectionAttempt::client_connection_exists, next_id()));
   // A fresh socket's buffer takes these few bytes at once; if not, the client goes without.
   [[maybe_unused]] ssize_t n = ::send(fd, event.bytes.data(), event.bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   shutdown(fd, SHUT_WR);
@@ -291,12 +259,9 @@ void Server::serve_input(Session &session) {
 
 void Server::dispatch(Session &session, const Message &request) {
   switch (request.type) {
-    case msg::CLOSE_CONNECTION: {
-      Message reply = make_message(msg::CLOSE_CONNECTION_RESPONSE, request.id);
-      reply.params.push_back(llrp_status(StatusCode::M_Success, ""));
-      if (send(session, std::move(reply))) session.state = Session::State::closing;
+    case msg::CLOSE_CONNECTION:
+      if (send(session, status_reply(request, StatusCode::M_Success, ""))) session.state = Session::State::closing;
       return;
-    }
     case msg::KEEPALIVE_ACK:
       session.unacked.reset();
       return;
@@ -307,10 +272,7 @@ void Server::dispatch(Session &session, const Message &request) {
   try {
     reply = handler_.handle(request);
   } catch (const std::exception &e) {
-    const Definition *def = find_message(request.type);
-    Message failed = make_message(def && def->response ? def->response : msg::ERROR_MESSAGE, request.id);
-    failed.params.push_back(llrp_status(StatusCode::R_DeviceError, e.what()));
-    reply = std::move(failed);
+    reply = status_reply(request, StatusCode::R_DeviceError, e.what());
   }
   if (!session_) return;
   if (!reply) {
@@ -358,7 +320,7 @@ void Server::take_events(Session &session) {
     return;
   }
   for (std::vector<std::uint8_t> &bytes : events) {
-    put_id(bytes, next_id());
+    set_message_id(bytes, next_id());
     if (!session.conn.queue(bytes, Clock::now())) {
       {
         std::lock_guard lock(mutex_);
