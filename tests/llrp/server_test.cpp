@@ -303,6 +303,32 @@ TEST_F(ServerTest, ClientThatNeverReadsIsDroppedWhenWritesStall) {
   EXPECT_FALSE(server->send_event(event));
 }
 
+// A client that reads a little now and then keeps bytes moving but never catches up: the
+// oldest message's wait, not the last byte written, is what drops it.
+TEST_F(ServerTest, ClientThatReadsTooSlowlyIsDroppedByTheOldestMessagesWait) {
+  ServerOptions options;
+  options.send_buffer = 4096;
+  options.write_timeout = 300ms;
+  start(options);
+  auto client = connect(4096);
+  Message event = make_message(msg::READER_EVENT_NOTIFICATION);
+  Parameter data = make_parameter(param::ReaderEventNotificationData);
+  data.params.push_back(make_parameter(param::UTCTimestamp));
+  event.params.push_back(data);
+  for (int i = 0; i < 4000; ++i) server->send_event(event);  // ~100 KB, several seconds at this pace
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  bool closed = false;
+  while (!closed && std::chrono::steady_clock::now() < deadline) {
+    std::uint8_t some[1024];
+    ssize_t n = recv(client->fd(), some, sizeof some, MSG_DONTWAIT);
+    closed = n == 0 || (n < 0 && errno != EAGAIN);
+    pollfd none{-1, 0, 0};
+    poll(&none, 0, 50);  // the client's pace: 1 KiB per 50 ms
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(server->stats().dropped_stalled, 1u);
+}
+
 TEST_F(ServerTest, EventsFromAnotherThreadArriveWithFreshIds) {
   start();
   auto client = connect();

@@ -31,22 +31,20 @@ bool Connection::receive() {
 
 bool Connection::queue(std::span<const std::uint8_t> bytes, Clock::time_point now) {
   if (queued_ + bytes.size() > max_queued_) return false;
-  if (!pending()) progress_ = now;  // the stall clock runs only while something waits
-  out_.emplace_back(bytes.begin(), bytes.end());
+  out_.push_back(Queued{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), now});
   queued_ += bytes.size();
   return true;
 }
 
-bool Connection::flush(Clock::time_point now) {
+bool Connection::flush() {
   while (!out_.empty()) {
-    const std::vector<std::uint8_t> &front = out_.front();
+    const std::vector<std::uint8_t> &front = out_.front().bytes;
     ssize_t n = ::send(fd_, front.data() + head_written_, front.size() - head_written_,
                        MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno == EAGAIN || errno == EWOULDBLOCK;
     }
-    progress_ = now;
     head_written_ += static_cast<std::size_t>(n);
     queued_ -= static_cast<std::size_t>(n);
     if (head_written_ == front.size()) {

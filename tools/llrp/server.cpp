@@ -186,7 +186,7 @@ void Server::loop() {
     if (!session_) continue;
     now = Clock::now();
     Connection &conn = session_->conn;
-    if (!conn.flush(now)) {
+    if (!conn.flush()) {
       end_session();
       continue;
     }
@@ -355,7 +355,7 @@ void Server::keepalive(Session &session, Clock::time_point now) {
   if (!send(session, make_message(msg::KEEPALIVE, next_id()))) return;
   if (!session.unacked) session.unacked = now;
   session.next_keepalive = now + period;
-  session.conn.flush(now);
+  session.conn.flush();
 }
 
 void Server::end_session() {

@@ -10,8 +10,8 @@
 //     ERROR_MESSAGE), which answers an LLRP 1.1 client's GET_SUPPORTED_VERSION with
 //     M_UnsupportedVersion; a stream whose framing breaks: that ERROR_MESSAGE, then close;
 //   - everything else goes to the Handler; what it does not take is answered M_UnsupportedMessage.
-// Bounds: at most `max_queued` bytes wait for a client (past that it is dropped), a queue that
-// makes no progress for `write_timeout` drops it, and stop() returns within `stop` bound
+// Bounds: at most `max_queued` bytes wait for a client (past that it is dropped), a message not
+// wholly written `write_timeout` after it was queued drops it, and stop() returns at once
 // whatever the client does (it only waits for a Handler call in progress).
 #pragma once
 
@@ -45,7 +45,7 @@ struct ServerStats {
   std::uint64_t accepted = 0;          // clients that became the connection
   std::uint64_t refused = 0;           // clients turned away while one was connected
   std::uint64_t dropped_overflow = 0;  // the outgoing queue passed max_queued
-  std::uint64_t dropped_stalled = 0;   // the queue made no progress for write_timeout
+  std::uint64_t dropped_stalled = 0;   // a message waited write_timeout to be written
   std::uint64_t dropped_keepalive = 0; // a KEEPALIVE went unacknowledged for a period
   std::size_t peak_queued = 0;         // most bytes ever waiting for a client
   std::string failure;                 // what ended the server's thread, if anything did
