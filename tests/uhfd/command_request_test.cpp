@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "allow_list.hpp"
+#include "command_policy.hpp"
 #include "command_request.hpp"
 
 namespace {
@@ -18,8 +18,7 @@ struct RequestRow {
 class Requests : public ::testing::TestWithParam<RequestRow> {};
 
 TEST_P(Requests, AreRefusedWholeOrPreparedWhole) {
-    std::set<std::string> allowed = uhfd::reading_commands();
-    allowed.insert("EPC_Write_TAG");
+    const uhfd::CommandPolicy allowed(true, {"EPC_Write_TAG"});
     const uhfd::Request r = uhfd::parse_request(GetParam().payload, allowed);
     if (!GetParam().refusal) {
         EXPECT_EQ(r.refusal, "");
@@ -54,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Requests, TheIdIsKeptForTheReplyEvenWhenRefused) {
-    const uhfd::Request r = uhfd::parse_request(R"({"command":"Nope","id":{"k":[1,2]}})", uhfd::reading_commands());
+    const uhfd::Request r = uhfd::parse_request(R"({"command":"Nope","id":{"k":[1,2]}})", uhfd::CommandPolicy());
     const auto reply = uhfd::reply_json("gw", "r1", r, nullptr);
     EXPECT_EQ(reply["id"]["k"][1], 2);
     EXPECT_EQ(reply["ok"], false);
