@@ -103,10 +103,10 @@ void DiskQueue::roll_w() {
     for (const SegmentRef& s : released) ::unlink(s->path.c_str());
 }
 
-bool DiskQueue::write_record_w(const std::string& rec, Entry& e, bool queue_empty) {
-    // A full segment, or an empty queue whose segment holds only settled records: a new one, so
-    // the old one can go.
-    if (!current_ || current_size_ >= segment_bytes_ || (queue_empty && current_size_ > 0)) roll_w();
+bool DiskQueue::write_record_w(const std::string& rec, Entry& e) {
+    // A full segment: a new one, so the old one can go once settled. (An empty queue's segment is
+    // given back by the sync tick, not here: live traffic would otherwise make a file per event.)
+    if (!current_ || current_size_ >= segment_bytes_) roll_w();
     if (!current_) return false;  // no segment could be made
     if (!queue_record::write_all(*io_, current_->fd, rec)) {
         write_errno_ = errno;
@@ -149,7 +149,6 @@ std::uint64_t DiskQueue::append(const std::string& key, const std::string& topic
     std::lock_guard writer(write_mu_);
     Sequence seq;
     Entry e;
-    bool queue_empty;
     bool new_epoch_made = false;
     {
         std::lock_guard lock(mu_);
@@ -161,7 +160,6 @@ std::uint64_t DiskQueue::append(const std::string& key, const std::string& topic
         }
         seq = {k.epoch, ++k.seq};
         dirty_ = true;
-        queue_empty = held_ == 0;
     }
     if (new_epoch_made) sync_cv_.notify_one();
     const std::string payload = encode(seq);
@@ -177,7 +175,7 @@ std::uint64_t DiskQueue::append(const std::string& key, const std::string& topic
     std::string rec = queue_record::encode(seq.seq, key, topic, payload);
     e.seq = seq.seq;
     e.size = static_cast<std::uint32_t>(rec.size());
-    const bool on_disk = write_record_w(rec, e, queue_empty);
+    const bool on_disk = write_record_w(rec, e);
     if (on_disk && failing_) {
         log::info("queue: " + dir_ + " takes records again (" + std::to_string(failed_since_log_) +
                   " more refused since last said)");

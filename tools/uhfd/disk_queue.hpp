@@ -15,8 +15,8 @@
 // a loss that did not happen); when every record held is in flight, the new one is.
 //
 // Disk use follows depth: segments are small (256 KiB) and a segment is deleted once every record
-// in it is settled; a queue that empties starts a fresh segment, so an idle queue holds no
-// records on disk. Disk use is at most the held records' bytes plus one segment.
+// in it is settled; the sync tick gives an empty queue's segment back (at most one new file a
+// second), so an idle queue holds no records on disk. Disk use is at most the held records' bytes plus one segment.
 //
 // Durability lives here, on a thread of the queue's own: the state file (`state`: head, counts,
 // sequences and epochs, settled records past the head) is written and synced at most once a
@@ -166,7 +166,7 @@ private:
     void advance_cursor_locked();
     void release_locked(SegmentRef seg, std::vector<SegmentRef>& released);
     void settle(Ticket t, bool reject);
-    bool write_record_w(const std::string& rec, Entry& e, bool queue_empty);
+    bool write_record_w(const std::string& rec, Entry& e);
     SegmentRef open_segment(std::uint64_t id);
     void roll_w();
     void note_write_failure(int err);
