@@ -112,7 +112,14 @@ void ReaderWorker::on_frame(void* user, int direction, const unsigned char* byte
         for (auto& [id, fn] : self->frame_subs_) fns.push_back(fn);
         ++self->calling_;
     }
-    for (auto& fn : fns) (*fn)(direction, std::span(bytes, static_cast<std::size_t>(len)), t_us);
+    // Called from inside the library: nothing may unwind through it. A frame subscriber that
+    // throws loses that frame; the exchange goes on.
+    for (auto& fn : fns) {
+        try {
+            (*fn)(direction, std::span(bytes, static_cast<std::size_t>(len)), t_us);
+        } catch (...) {
+        }
+    }
     {
         std::lock_guard lock(self->subs_mu_);
         --self->calling_;
