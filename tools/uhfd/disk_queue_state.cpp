@@ -76,13 +76,23 @@ struct DiskQueue::Snapshot {
     std::vector<SegmentRef> to_sync;
 };
 
+namespace {
+// What lives in the queue directory besides the segments: the queue's own files, damaged
+// segments kept aside, and the readers' saved presence.
+bool kept_beside_segments(const std::string& name) {
+    for (const char* known : {".", "..", "state", "state.tmp", "head", "damaged", "presence"})
+        if (name == known) return true;
+    return false;
+}
+}  // namespace
+
 void DiskQueue::recover() {
     std::vector<std::uint64_t> ids;
     if (DIR* d = ::opendir(dir_.c_str())) {
         while (const dirent* e = ::readdir(d)) {
             const std::string name = e->d_name;
             if (auto id = segment_id(name)) ids.push_back(*id);
-            else if (name != "." && name != ".." && name != "state" && name != "state.tmp" && name != "head" && name != "damaged")
+            else if (!kept_beside_segments(name))
                 log::warning("queue: ignoring " + dir_ + "/" + name + ", which is not the queue's");
         }
         ::closedir(d);
