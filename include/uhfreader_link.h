@@ -44,7 +44,7 @@
 
 /** Library version, as uhf_version() reports it at run time. */
 #define UHF_VERSION_MAJOR 1
-#define UHF_VERSION_MINOR 1  /**< \see UHF_VERSION_MAJOR */
+#define UHF_VERSION_MINOR 2  /**< \see UHF_VERSION_MAJOR */
 #define UHF_VERSION_PATCH 0  /**< \see UHF_VERSION_MAJOR */
 
 /** \name Link failures (negative; exchange codes are positive)

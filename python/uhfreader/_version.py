@@ -1,3 +1,3 @@
 """The package's version: the link API release of libuhfreader it is written against."""
 
-__version__ = "1.1.0"
+__version__ = "1.2.0"
