@@ -27,7 +27,7 @@ struct Damage {
     std::uint64_t lost_seq;  // the record it costs; 0: none
 };
 
-const Damage kDamage[] = {
+const Damage kSegmentDamage[] = {
     {"LengthLowByte", "seg", 2 * kRecord + 0, 0x04, 3},
     {"LengthHighByte", "seg", 2 * kRecord + 3, 0x01, 3},
     {"Crc", "seg", 2 * kRecord + 5, 0x10, 3},
@@ -37,6 +37,9 @@ const Damage kDamage[] = {
     {"LastByteBeforeARecord", "seg", 3 * kRecord - 1, 0x01, 3},
     {"FirstRecord", "seg", 0, 0x08, 1},
     {"LastRecordLength", "seg", 4 * kRecord + 1, 0x40, 5},
+};
+// The state file is read at start only.
+const Damage kStateDamage[] = {
     {"StateFile", "state", 20, 0x01, 0},
 };
 
@@ -67,6 +70,7 @@ bool kept_aside(const gwtest::ScratchDir& d) {
 }
 
 class DamagedQueue : public ::testing::TestWithParam<Damage> {};
+class DamagedSegment : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedQueue, FoundAtStartSkipsToTheNextRecordAndCountsTheGap) {
     const Damage& p = GetParam();
@@ -85,9 +89,8 @@ TEST_P(DamagedQueue, FoundAtStartSkipsToTheNextRecordAndCountsTheGap) {
     }
 }
 
-TEST_P(DamagedQueue, FoundWhileRunningIsDroppedAndTheRestDelivered) {
+TEST_P(DamagedSegment, FoundWhileRunningIsDroppedAndTheRestDelivered) {
     const Damage& p = GetParam();
-    if (std::string(p.file) != "seg") GTEST_SKIP() << "the state file is read at start only";
     gwtest::ScratchDir d;
     DiskQueue q(d.file("q"), 100);
     for (int i = 0; i < 5; ++i) add(q, "a", "payload");
@@ -98,8 +101,10 @@ TEST_P(DamagedQueue, FoundWhileRunningIsDroppedAndTheRestDelivered) {
     EXPECT_TRUE(kept_aside(d));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPart, DamagedQueue, ::testing::ValuesIn(kDamage),
-                         [](const auto& info) { return std::string(info.param.name); });
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+INSTANTIATE_TEST_SUITE_P(EveryPart, DamagedQueue, ::testing::ValuesIn(kSegmentDamage), kRowName);
+INSTANTIATE_TEST_SUITE_P(State, DamagedQueue, ::testing::ValuesIn(kStateDamage), kRowName);
+INSTANTIATE_TEST_SUITE_P(EveryPart, DamagedSegment, ::testing::ValuesIn(kSegmentDamage), kRowName);
 
 TEST(DamagedQueue, ARecordCutShortByACrashIsCutOffNotCountedAndTheRestKept) {
     gwtest::ScratchDir d;
