@@ -178,6 +178,14 @@ INSTANTIATE_TEST_SUITE_P(Table, Judge, ::testing::Values(
     JudgeRow{"ReadingBigLastMessage", samples({{0, 65000, 0}, {1000, 64000, 0}, {2000, 64000, 0}, {3000, 64000, 0}, {4000, 64000, 0}, {9000, 58000, 0}}), false},
     // Not reading: the window shrinks by what was acknowledged.
     JudgeRow{"StoppedReading", samples({{0, 65000, 0}, {1000, 64000, 0}, {2000, 63000, 0}, {3000, 62000, 0}, {4000, 61000, 0}, {5000, 60000, 0}}), true},
+    // Recorded on loopback (Linux 6.18, a console stream of about 1.7 KB/s): the window of the
+    // client that stopped reading falls 1 KB a second, 0.6 of what it takes, in whole steps of its
+    // scale; the one reading beside it stays put. Counted against 5 s of bytes, four seconds of
+    // fall fell short of half and the stalled client was kept for good.
+    JudgeRow{"StoppedReadingOnLoopback", samples({{3808, 84992, 0}, {5473, 83968, 0}, {7138, 82944, 0}, {8803, 81920, 0}, {10468, 80896, 0}, {12133, 79872, 0}}), true},
+    JudgeRow{"ReadingOnLoopback", samples({{3808, 86016, 0}, {5473, 86016, 0}, {7138, 86016, 0}, {8803, 86016, 0}, {10468, 86016, 0}, {12133, 86016, 0}}), false},
+    // A reader a message behind: its window fell once and stays there.
+    JudgeRow{"ReadingAMessageBehind", samples({{3808, 86016, 0}, {5473, 84992, 0}, {7138, 84992, 0}, {8803, 84992, 0}, {10468, 84992, 0}, {12133, 84992, 0}}), false},
     // Too little sent to tell.
     JudgeRow{"TooLittleToTell", samples({{0, 65000, 0}, {200, 64800, 0}, {400, 64600, 0}, {600, 64400, 0}, {800, 64200, 0}, {1000, 64000, 0}}), false},
     // Not yet five seconds of samples.

@@ -25,10 +25,15 @@ std::string StreamWatch::judge(const std::deque<Sample>& s) {
     if (taken == 0 && then->queued > 0 && now.queued > 0)
         return "took nothing of " + std::to_string(now.queued) + " bytes for " + std::to_string(kJudged.count()) + " s";
     if (!now.has_window || !then->has_window || taken < kMinBytes) return {};
-    // The window a reading client advertises stays put; it shrinks by what an idle one holds.
-    std::uint32_t widest_recent = now.window;
-    for (auto it = s.rbegin(); it != s.rend() && now.at - it->at < std::chrono::seconds(2); ++it) widest_recent = std::max(widest_recent, it->window);
-    if (then->window > widest_recent && then->window - widest_recent >= taken / 2)
+    // The window a reading client advertises stays put; it shrinks by what an idle one holds. A
+    // reader caught with a message in hand dips at one sample, so the widest of the last two
+    // counts, and the fall is weighed against the bytes taken up to that same sample: the two
+    // must span the same seconds.
+    const Sample* recent = &now;
+    for (auto it = s.rbegin(); it != s.rend() && now.at - it->at < std::chrono::seconds(2); ++it)
+        if (it->window > recent->window) recent = &*it;
+    const std::uint64_t held = recent->acked - then->acked;
+    if (then->window > recent->window && (then->window - recent->window) * kFallPerByte.den >= held * kFallPerByte.num)
         return "read nothing of " + std::to_string(taken) + " bytes in " + std::to_string(kJudged.count()) + " s";
     return {};
 }

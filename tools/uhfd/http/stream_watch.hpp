@@ -2,9 +2,15 @@
 // by a failing write until the kernel's buffers on both sides are full, which with their default
 // sizes holds megabytes: minutes of a console's stream. The kernel knows sooner: bytes the client
 // has acknowledged but not read shrink the window it advertises. A client whose window shrank by
-// at least half of what it acknowledged over the last kJudged, while taking at least kMinBytes,
-// has read (close to) nothing of it; one whose acknowledgements stopped with bytes outstanding
-// (a full window, a vanished peer) has taken nothing at all. Either is dropped.
+// at least kFallPerByte of what it acknowledged over the last kJudged, while taking at least
+// kMinBytes, has read (close to) nothing of it; one whose acknowledgements stopped with bytes
+// outstanding (a full window, a vanished peer) has taken nothing at all. Either is dropped.
+//
+// How far the window falls per byte held is the receiving kernel's business: half or more where
+// it advertises half its free buffer (tcp_adv_win_scale 1), but since Linux 6.7 about its measured
+// payload-to-memory ratio, and less when small segments are merged as they arrive. On loopback a
+// stalled console stream (about 1.7 KB/s) shows 0.6, in steps of the window's scale (1 KB). A
+// reader's window does not fall at all, so the bound sits well below that.
 //
 // Linux only (TCP_INFO, SIOCOUTQ); where the kernel does not report the peer's window, only the
 // second test applies and each write's own timeout does the rest.
@@ -22,6 +28,8 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds kJudged{5};
     static constexpr std::uint64_t kMinBytes = 2048;
+    struct Fraction { std::uint64_t num, den; };
+    static constexpr Fraction kFallPerByte{1, 3};
 
     // `fd`: the connection's socket, or -1 (nothing is judged).
     explicit StreamWatch(int fd) : fd_(fd) {}
