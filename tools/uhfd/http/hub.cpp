@@ -212,9 +212,11 @@ void Hub::post_statuses() {
     }
     deliver(std::make_shared<const std::string>(message("status", status)), [](const Mailbox&) { return true; });
     // Reads, signal and last-seen times change every round; arrivals and departures come as they happen.
-    for (const auto& [name, s] : followed)
+    for (const auto& [reader, s] : followed) {
+        const std::string& name = reader;  // clang 14 cannot capture a structured binding
         deliver(std::make_shared<const std::string>(message("tags", tags_view(name, s))),
                 [&name](const Mailbox& m) { return m.reader == name; });
+    }
 }
 
 void Hub::on_event(const std::string& reader, const ReaderEvent& e) {
