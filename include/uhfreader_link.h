@@ -715,7 +715,8 @@ UHF_API const char *uhf_epc_scheme_name(int scheme);
 /** One part of a pattern: anything, one value, or an inclusive range of integers. */
 typedef struct uhf_epc_pattern_part {
     int kind;                     /**< UHF_EPC_MATCH_ANY, _VALUE or _RANGE */
-    unsigned long long lo, hi;    /**< the range (both ends included) */
+    unsigned long long lo;        /**< the range's first value (included) */
+    unsigned long long hi;        /**< the range's last value (included) */
     char value[UHF_EPC_FIELD_MAX];/**< the text a field must equal (%-escapes undone) */
 } uhf_epc_pattern_part;
 #define UHF_EPC_MATCH_ANY 0   /**< "*" */
@@ -727,7 +728,7 @@ typedef struct uhf_epc_pattern_part {
 typedef struct uhf_epc_pattern {
     int scheme;       /**< the binary scheme an id must be encoded in */
     int part_count;   /**< parts in use: the filter (part[0], ANY for GID-96) then the fields */
-    uhf_epc_pattern_part part[UHF_EPC_PATTERN_PARTS];
+    uhf_epc_pattern_part part[UHF_EPC_PATTERN_PARTS]; /**< the filter, then the fields in URI order */
 } uhf_epc_pattern;
 
 /** Parses a pattern URI into \p out. \return 0, or a UHF_EPC_ERR_* code. */

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex.h>
+
 #include <cstdlib>
-#include <regex>
 #include <string>
 
 namespace {
@@ -58,7 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MissingProgramMessage, NamesProgramAndPackageInTheSkipPattern) {
     const std::string m = uhftest::missing_program_message("mosquitto", "mosquitto-clients");
     EXPECT_EQ(m, "needs mosquitto, which is not installed (Debian package mosquitto-clients)");
-    EXPECT_TRUE(std::regex_search(m, std::regex(UHF_SKIP_PATTERN))) << UHF_SKIP_PATTERN;
+    // POSIX extended syntax reads this pattern as ctest does (g++ 12 under the sanitizers warns
+    // inside std::regex).
+    regex_t skip;
+    ASSERT_EQ(regcomp(&skip, UHF_SKIP_PATTERN, REG_EXTENDED | REG_NOSUB), 0) << UHF_SKIP_PATTERN;
+    EXPECT_EQ(regexec(&skip, m.c_str(), 0, nullptr, 0), 0) << UHF_SKIP_PATTERN;
+    regfree(&skip);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ protected:
         cfg.readers = {{"a", sim.device(), 50, 600, 200}};  // reports keep events coming
     }
     BrokerOptions tls() const {
-        return {dir.file("passwd"), dir.file("ca.crt"), dir.file("server.crt"), dir.file("server.key")};
+        return {dir.file("passwd"), dir.file("ca.crt"), dir.file("server.crt"), dir.file("server.key"), ""};
     }
     std::vector<std::string> client_login() const { return {"--cafile", dir.file("ca.crt"), "-u", "uhfd", "-P", "secret"}; }
 };
