@@ -54,9 +54,9 @@ TEST(Values, TvParametersReadAsWritten) {
 TEST(Values, BitFieldsAndBitVectorsReadAsWritten) {
   Decoded d = decode(hex(wires[6].bytes));
   ASSERT_TRUE(d.ok());
-  const Parameter &spec = only(d.message->params, param::AccessSpec);
-  EXPECT_EQ(number(spec, "ProtocolID"), 1);
-  const Parameter &command = only(spec.params, param::AccessCommand);
+  const Parameter &access_spec = only(d.message->params, param::AccessSpec);
+  EXPECT_EQ(number(access_spec, "ProtocolID"), 1);
+  const Parameter &command = only(access_spec.params, param::AccessCommand);
   const Parameter &target = only(only(command.params, param::C1G2TagSpec).params, param::C1G2TargetTag);
   EXPECT_EQ(number(target, "MB"), 1);
   EXPECT_EQ(number(target, "Match"), 1);
@@ -70,10 +70,10 @@ TEST(Values, BitFieldsAndBitVectorsReadAsWritten) {
 // The accessors build what the next layer will send: the same ADD_ACCESSSPEC, value by value.
 TEST(Values, BuiltMessageEncodesToTheHandWorkedBytes) {
   Message m = make_message(msg::ADD_ACCESSSPEC, 7);
-  Parameter spec = make_parameter(param::AccessSpec);
-  set(spec, "AccessSpecID", std::uint64_t{1});
-  set(spec, "ProtocolID", std::uint64_t{1});
-  spec.params.push_back(make_parameter(param::AccessSpecStopTrigger));
+  Parameter access_spec = make_parameter(param::AccessSpec);
+  set(access_spec, "AccessSpecID", std::uint64_t{1});
+  set(access_spec, "ProtocolID", std::uint64_t{1});
+  access_spec.params.push_back(make_parameter(param::AccessSpecStopTrigger));
   Parameter target = make_parameter(param::C1G2TargetTag);
   set(target, "MB", std::uint64_t{1});
   set(target, "Match", std::uint64_t{1});
@@ -88,8 +88,8 @@ TEST(Values, BuiltMessageEncodesToTheHandWorkedBytes) {
   set(read, "WordCount", std::uint64_t{2});
   Parameter command = make_parameter(param::AccessCommand);
   command.params = {tag_spec, read};
-  spec.params.push_back(command);
-  m.params.push_back(spec);
+  access_spec.params.push_back(command);
+  m.params.push_back(access_spec);
   Encoded e = encode(m);
   ASSERT_TRUE(e.ok()) << e.error;
   EXPECT_EQ(to_hex(e.bytes), to_hex(hex(wires[6].bytes)));
