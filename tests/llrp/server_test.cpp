@@ -55,6 +55,15 @@ bool answers_probe(RawClient &client) {
   return reply && reply->type == msg::GET_READER_CAPABILITIES_RESPONSE && status_of(*reply) == 0;
 }
 
+// A reader event holding only its timestamp: the smallest event the server sends for us.
+Message timestamp_event(std::uint32_t id = 0) {
+  Message event = make_message(msg::READER_EVENT_NOTIFICATION, id);
+  Parameter data = make_parameter(param::ReaderEventNotificationData);
+  data.params.push_back(make_parameter(param::UTCTimestamp));
+  event.params.push_back(data);
+  return event;
+}
+
 class ServerTest : public ::testing::Test {
  protected:
   void start(ServerOptions options = {}) {
@@ -293,10 +302,7 @@ TEST_F(ServerTest, ClientThatNeverReadsIsDroppedWhenWritesStall) {
   options.write_timeout = 200ms;
   start(options);
   auto client = connect(4096);
-  Message event = make_message(msg::READER_EVENT_NOTIFICATION);
-  Parameter data = make_parameter(param::ReaderEventNotificationData);
-  data.params.push_back(make_parameter(param::UTCTimestamp));
-  event.params.push_back(data);
+  const Message event = timestamp_event();
   for (int i = 0; i < 4000 && server->connected(); ++i) server->send_event(event);  // ~100 KB
   EXPECT_TRUE(eventually([&] { return !server->connected(); }));
   EXPECT_EQ(server->stats().dropped_stalled, 1u);
@@ -311,10 +317,7 @@ TEST_F(ServerTest, ClientThatReadsTooSlowlyIsDroppedByTheOldestMessagesWait) {
   options.write_timeout = 300ms;
   start(options);
   auto client = connect(4096);
-  Message event = make_message(msg::READER_EVENT_NOTIFICATION);
-  Parameter data = make_parameter(param::ReaderEventNotificationData);
-  data.params.push_back(make_parameter(param::UTCTimestamp));
-  event.params.push_back(data);
+  const Message event = timestamp_event();
   for (int i = 0; i < 4000; ++i) server->send_event(event);  // ~100 KB, several seconds at this pace
   auto deadline = std::chrono::steady_clock::now() + 10s;
   bool closed = false;
@@ -332,10 +335,7 @@ TEST_F(ServerTest, ClientThatReadsTooSlowlyIsDroppedByTheOldestMessagesWait) {
 TEST_F(ServerTest, EventsFromAnotherThreadArriveWithFreshIds) {
   start();
   auto client = connect();
-  Message event = make_message(msg::READER_EVENT_NOTIFICATION, 12345);
-  Parameter data = make_parameter(param::ReaderEventNotificationData);
-  data.params.push_back(make_parameter(param::UTCTimestamp));
-  event.params.push_back(data);
+  const Message event = timestamp_event(12345);
   std::thread sender([&] {
     for (int i = 0; i < 50; ++i) server->send_event(event);
   });
