@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "link_support.hpp"
-#include "sim/tcp_reader.hpp"
+#include "stream_sim.hpp"
 
 namespace {
 
@@ -34,29 +34,18 @@ constexpr int kLongReplyWaitMs = 10000;
 constexpr auto kCancelBound = 1000ms;
 constexpr int kCommand = 0x42;
 
-enum class Kind { serial, tcp };
-
 // One simulated reader and one link to it, over the transport the test is for.
-class StreamCancel : public testing::TestWithParam<Kind> {
+class StreamCancel : public testing::TestWithParam<Stream> {
 protected:
     void SetUp() override {
-        if (GetParam() == Kind::serial) {
-            pty_ = std::make_unique<uhfsim::PtyReader>();
-            device_ = pty_->path();
-        } else {
-            tcp_ = std::make_unique<uhfsim::TcpReader>();
-            device_ = "tcp:" + tcp_->address();
-        }
+        stream_ = std::make_unique<StreamSim>(GetParam());
         options_.reply_timeout_ms = kLongReplyWaitMs;
-        link = open_link(device_, kAddr, &options_);
+        link = open_link(stream_->device(), kAddr, &options_);
         ASSERT_TRUE(link);
         sim().clear_log();
     }
 
-    uhfsim::detail::StreamReader &sim() {
-        return pty_ ? static_cast<uhfsim::detail::StreamReader &>(*pty_)
-                    : static_cast<uhfsim::detail::StreamReader &>(*tcp_);
-    }
+    uhfsim::detail::StreamReader &sim() { return stream_->reader(); }
 
     int exchange() { return uhf_exchange(link.get(), kAddr, kCommand, nullptr, 0, nullptr, 0, nullptr); }
 
@@ -71,9 +60,7 @@ protected:
         EXPECT_EQ(reply[0], 9);
     }
 
-    std::unique_ptr<uhfsim::PtyReader> pty_;
-    std::unique_ptr<uhfsim::TcpReader> tcp_;
-    std::string device_;
+    std::unique_ptr<StreamSim> stream_;
     uhf_options options_{};
     LinkPtr link;
 };
@@ -282,7 +269,7 @@ TEST(Cancel, NullLinkIsClosedAndTheCodeHasWords) {
     EXPECT_NE(std::string(uhf_strerror(UHF_ERR_CANCELLED, 0)).find("uhf_cancel"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, StreamCancel, testing::Values(Kind::serial, Kind::tcp),
-                         [](const auto &info) { return info.param == Kind::serial ? "Serial" : "Tcp"; });
+INSTANTIATE_TEST_SUITE_P(Transports, StreamCancel, testing::Values(Stream::serial, Stream::tcp),
+                         [](const auto &info) { return stream_name(info.param); });
 
 }  // namespace

@@ -15,7 +15,7 @@
 
 #include "link/link.hpp"
 #include "link_support.hpp"
-#include "sim/tcp_reader.hpp"
+#include "stream_sim.hpp"
 
 namespace {
 
@@ -24,8 +24,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kReconnects = 5;
-
-enum class Kind { serial, tcp };
 
 // The descriptors this process holds, and what each one is.
 std::vector<std::string> open_descriptors() {
@@ -60,26 +58,17 @@ bool descriptors_settle_at(std::size_t count) {
     return true;
 }
 
-class Reconnect : public testing::TestWithParam<Kind> {
+class Reconnect : public testing::TestWithParam<Stream> {
 protected:
     void SetUp() override {
-        if (GetParam() == Kind::serial) {
-            pty_ = std::make_unique<uhfsim::PtyReader>();
-            device_ = pty_->path();
-        } else {
-            tcp_ = std::make_unique<uhfsim::TcpReader>();
-            device_ = "tcp:" + tcp_->address();
-        }
+        stream_ = std::make_unique<StreamSim>(GetParam());
         before_open_ = open_descriptors().size();
-        link = open_link(device_, kAddr);
+        link = open_link(stream_->device(), kAddr);
         ASSERT_TRUE(link);
         sim().clear_log();
     }
 
-    uhfsim::detail::StreamReader &sim() {
-        return pty_ ? static_cast<uhfsim::detail::StreamReader &>(*pty_)
-                    : static_cast<uhfsim::detail::StreamReader &>(*tcp_);
-    }
+    uhfsim::detail::StreamReader &sim() { return stream_->reader(); }
 
     // uhf_reconnect, tried again only where the simulated TCP server turned the new connection
     // away because it had not yet seen the old one close (it serves one client at a time, as a
@@ -87,9 +76,10 @@ protected:
     int reconnect() {
         const auto deadline = Clock::now() + 5s;
         for (;;) {
-            const std::size_t refused = tcp_ ? tcp_->refused() : 0;
+            uhfsim::TcpReader *tcp = stream_->tcp();
+            const std::size_t refused = tcp ? tcp->refused() : 0;
             const int rc = uhf_reconnect(link.get());
-            if (rc != UHF_ERR_GONE || !tcp_ || tcp_->refused() == refused || Clock::now() > deadline) return rc;
+            if (rc != UHF_ERR_GONE || !tcp || tcp->refused() == refused || Clock::now() > deadline) return rc;
         }
     }
 
@@ -106,9 +96,7 @@ protected:
         EXPECT_EQ(reply[1], 0x10);
     }
 
-    std::unique_ptr<uhfsim::PtyReader> pty_;
-    std::unique_ptr<uhfsim::TcpReader> tcp_;
-    std::string device_;
+    std::unique_ptr<StreamSim> stream_;
     std::size_t before_open_ = 0;
     LinkPtr link;
 };
@@ -189,7 +177,7 @@ TEST_P(Reconnect, CancelsFromAnotherThreadDuringReconnectsLeaveTheLinkWhole) {
     EXPECT_TRUE(descriptors_settle_at(before_open_));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, Reconnect, testing::Values(Kind::serial, Kind::tcp),
-                         [](const auto &info) { return info.param == Kind::serial ? "Serial" : "Tcp"; });
+INSTANTIATE_TEST_SUITE_P(Transports, Reconnect, testing::Values(Stream::serial, Stream::tcp),
+                         [](const auto &info) { return stream_name(info.param); });
 
 }  // namespace
