@@ -157,6 +157,10 @@ void Server::loop() {
     Clock::time_point now = Clock::now();
     Clock::time_point wake_at = Clock::time_point::max();
     pollfd fds[3] = {{wake_, POLLIN, 0}, {listener_, POLLIN, 0}, {-1, 0, 0}};
+    if (now < accept_paused_until_) {
+      fds[1].fd = -1;
+      wake_at = accept_paused_until_;
+    }
     if (session_) {
       Connection &conn = session_->conn;
       fds[2].fd = conn.fd();
@@ -203,7 +207,13 @@ void Server::loop() {
 
 void Server::accept_client() {
   int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) return;  // the client gave up already, or we are out of descriptors for now
+  if (fd < 0) {
+    // A client that gave up already costs nothing; running out of descriptors would leave the
+    // listener readable and the loop spinning, so listening pauses a little.
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+      accept_paused_until_ = Clock::now() + milliseconds(100);
+    return;
+  }
   if (session_) {
     refuse(fd);
     return;

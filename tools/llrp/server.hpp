@@ -102,6 +102,9 @@ class Server {
   std::atomic<std::int64_t> keepalive_ms_{0};
   std::uint32_t next_id_ = 1;  // server thread only
   std::unique_ptr<Session> session_;  // server thread only
+  // Out of descriptors: the listener stays readable with nothing accepted, so it is left out of
+  // the poll until then rather than spun on (server thread only).
+  std::chrono::steady_clock::time_point accept_paused_until_{};
 
   mutable std::mutex mutex_;
   std::deque<std::vector<std::uint8_t>> events_;  // encoded by send_event(), IDs set on sending
