@@ -15,12 +15,18 @@ using tooltest::run;
 std::string complete(const std::string& line) {
     // _init_completion comes from bash-completion, which need not be installed: a stand-in with
     // its contract (cur, prev, words, cword).
-    const std::string script = std::string("_init_completion() { words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; ") +
-                               "cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}; }\n" +
-                               "_filedir() { :; }\n" + "source " + UHFCTL_COMPLETION + "\n" +
-                               "COMP_WORDS=(" + UHFCTL_PATH + " " + line + ")\n" +
-                               "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n" + "_uhfctl\n" +
-                               "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    // Appended piece by piece: g++ 12 misreads a long chain of string temporaries (-Warray-bounds).
+    std::string script = "_init_completion() { words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; ";
+    script += "cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}; }\n";
+    script += "_filedir() { :; }\n";
+    script += "source ";
+    script += UHFCTL_COMPLETION;
+    script += "\nCOMP_WORDS=(";
+    script += UHFCTL_PATH;
+    script += " ";
+    script += line;
+    script += ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_uhfctl\n";
+    script += "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
     const auto r = run({"/bin/bash", "-c", script});
     EXPECT_EQ(r.exit, 0) << r.err;
     return r.out;
