@@ -12,14 +12,8 @@ namespace {
 using namespace std::chrono_literals;
 
 uhfd::Publisher::Options v5(int port) {
-    uhfd::Publisher::Options o;
-    o.broker.uri = "mqtt://127.0.0.1:" + std::to_string(port);
-    o.broker.host = "127.0.0.1";
-    o.broker.port = port;
+    uhfd::Publisher::Options o = qtest::loopback_broker(port, "refusal-test");
     o.broker.protocol = 5;
-    o.broker.client_id = "refusal-test";
-    o.reconnect_min = 50ms;
-    o.reconnect_max = 200ms;
     return o;
 }
 

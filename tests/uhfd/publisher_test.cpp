@@ -4,20 +4,15 @@
 #include "disk_queue.hpp"
 #include "harness.hpp"
 #include "publisher.hpp"
+#include "queue_test_support.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 
 uhfd::Publisher::Options options(int port) {
-    uhfd::Publisher::Options o;
-    o.broker.uri = "mqtt://127.0.0.1:" + std::to_string(port);
-    o.broker.host = "127.0.0.1";
-    o.broker.port = port;
-    o.broker.client_id = "publisher-test";
+    uhfd::Publisher::Options o = qtest::loopback_broker(port, "publisher-test");
     o.will = {"test/gw/status", R"({"state":"offline"})"};
-    o.reconnect_min = 50ms;
-    o.reconnect_max = 200ms;
     return o;
 }
 

@@ -3,14 +3,29 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "disk_queue.hpp"
+#include "publisher.hpp"
 
 namespace qtest {
+
+// A publisher's settings for a broker on this machine's loopback, reconnecting quickly.
+inline uhfd::Publisher::Options loopback_broker(int port, const std::string& client_id) {
+    using namespace std::chrono_literals;
+    uhfd::Publisher::Options o;
+    o.broker.uri = "mqtt://127.0.0.1:" + std::to_string(port);
+    o.broker.host = "127.0.0.1";
+    o.broker.port = port;
+    o.broker.client_id = client_id;
+    o.reconnect_min = 50ms;
+    o.reconnect_max = 200ms;
+    return o;
+}
 
 inline std::uint64_t add(uhfd::DiskQueue& q, const std::string& key, const std::string& body = "x") {
     return q.append(key, "t/" + key, [&](const uhfd::DiskQueue::Sequence& s) { return body + ":" + std::to_string(s.seq); });
