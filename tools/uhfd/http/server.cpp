@@ -152,10 +152,11 @@ Server::Server(Options options, Handler handler) : options_(std::move(options)),
     mg_error_data error{&code, text, sizeof text};
     ctx_ = mg_start2(&init, &error);
     if (!ctx_) throw std::runtime_error("the console cannot listen on " + listen + ": " + (text[0] ? text : "failed"));
-    mg_set_request_handler(ctx_, "/", &Server::on_request, this);
+    // The port first: civetweb's workers read it for every stream once the handler is in place.
     mg_server_port ports[1] = {};
     port_ = mg_get_server_ports(ctx_, 1, ports) > 0 ? ports[0].port : options_.port;
     limit_send_buffer(port_);
+    mg_set_request_handler(ctx_, "/", &Server::on_request, this);
 }
 
 Server::~Server() { stop(); }

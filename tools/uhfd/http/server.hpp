@@ -96,7 +96,7 @@ private:
     Options options_;
     Handler handler_;
     mg_context* ctx_ = nullptr;
-    int port_ = 0;
+    std::atomic<int> port_{0};  // set once listening; read by civetweb's workers
 };
 
 }  // namespace uhfd::http
