@@ -104,6 +104,18 @@ void ReaderWorker::unsubscribe_frames(std::uint64_t id) {
     if (std::this_thread::get_id() != thread_id_) calls_done_.wait(lock, [this] { return calling_ == 0; });
 }
 
+std::uint64_t ReaderWorker::subscribe_rounds(RoundSubscriber fn) {
+    std::lock_guard lock(subs_mu_);
+    round_subs_[next_sub_] = std::make_shared<RoundSubscriber>(std::move(fn));
+    return next_sub_++;
+}
+
+void ReaderWorker::unsubscribe_rounds(std::uint64_t id) {
+    std::unique_lock lock(subs_mu_);
+    round_subs_.erase(id);
+    if (std::this_thread::get_id() != thread_id_) calls_done_.wait(lock, [this] { return calling_ == 0; });
+}
+
 void ReaderWorker::on_frame(void* user, int direction, const unsigned char* bytes, int len, unsigned long long t_us) {
     auto* self = static_cast<ReaderWorker*>(user);
     std::vector<std::shared_ptr<FrameSubscriber>> fns;
@@ -176,25 +188,40 @@ void ReaderWorker::count_failure(int code) {
     ++state_.counters.failures_by_code[code];
 }
 
-void ReaderWorker::emit(const ReaderEvent& e) {
-    std::vector<std::shared_ptr<Subscriber>> fns;
+namespace {
+
+// Calls each subscriber copied from `subs` with `arg`, with the worker's subscriber lock let go
+// and `calling` counting the call, so unsubscribe() can wait it out.
+template <class Fn, class Arg>
+void call_each(std::mutex& mu, std::condition_variable& done_cv, int& calling,
+               const std::map<std::uint64_t, std::shared_ptr<Fn>>& subs, const Arg& arg) {
+    std::vector<std::shared_ptr<Fn>> fns;
     {
-        std::lock_guard lock(subs_mu_);
-        for (auto& [id, fn] : subs_) fns.push_back(fn);
-        ++calling_;
+        std::lock_guard lock(mu);
+        if (subs.empty()) return;
+        for (auto& [id, fn] : subs) fns.push_back(fn);
+        ++calling;
     }
     struct Done {
-        ReaderWorker* self;
+        std::mutex& mu;
+        std::condition_variable& cv;
+        int& calling;
         ~Done() {
             {
-                std::lock_guard lock(self->subs_mu_);
-                --self->calling_;
+                std::lock_guard lock(mu);
+                --calling;
             }
-            self->calls_done_.notify_all();
+            cv.notify_all();
         }
-    } done{this};
-    for (auto& fn : fns) (*fn)(e);
+    } done{mu, done_cv, calling};
+    for (auto& fn : fns) (*fn)(arg);
 }
+
+}  // namespace
+
+void ReaderWorker::emit(const ReaderEvent& e) { call_each(subs_mu_, calls_done_, calling_, subs_, e); }
+
+void ReaderWorker::emit_round(const RoundSeen& seen) { call_each(subs_mu_, calls_done_, calling_, round_subs_, seen); }
 
 void ReaderWorker::set_state(LinkState s, const std::string& reason) {
     ReaderSnapshot copy;
@@ -415,6 +442,7 @@ void ReaderWorker::run_rounds(uhf_link*& link) {
             state_.tags = tracker_.present();
             state_.tags_present = state_.tags.size();
         }
+        emit_round(RoundSeen{now, round.reads, round.failed()});
         const bool changed = !events.empty();
         for (auto& e : events) emit(TagChanged{std::move(e)});
         if (!round.pages.empty()) emit(PagesRead{now, std::move(round.pages)});

@@ -44,6 +44,15 @@ class ReaderWorker {
 public:
     using Subscriber = std::function<void(const ReaderEvent&)>;
     using FrameSubscriber = std::function<void(int direction, std::span<const std::uint8_t> bytes, unsigned long long t_us)>;
+    // Every read of one round, as the tracker sees them (one TagRead per tag and antenna, with
+    // its count and RSSI), whether or not anything arrived or departed: what an LLRP inventory
+    // reports. `failed`: the round ended early (what it read before that is still there).
+    struct RoundSeen {
+        inventory::Stamp time;
+        const std::vector<inventory::TagRead>& reads;
+        bool failed;
+    };
+    using RoundSubscriber = std::function<void(const RoundSeen&)>;
     using Done = std::function<void(CommandResult)>;
     // A job on the reader's link between rounds; `addr` is the reader's address.
     using Task = std::function<void(uhf_link* link, int addr)>;
@@ -86,6 +95,9 @@ public:
     // same contract as subscribe(): on the reader's thread, no lock held, must not block.
     std::uint64_t subscribe_frames(FrameSubscriber fn);
     void unsubscribe_frames(std::uint64_t id);
+    // Each round's reads, after the round and before its events; the same contract again.
+    std::uint64_t subscribe_rounds(RoundSubscriber fn);
+    void unsubscribe_rounds(std::uint64_t id);
 
     // Runs the call between two rounds; `done` gets the result on the reader's thread (must not
     // block). A reader that is offline, stopping or has kMaxQueuedCommands waiting refuses at
@@ -111,6 +123,7 @@ private:
     void command_gap(uhf_link* link, std::chrono::steady_clock::time_point until);
     void save_presence_now(const inventory::Stamp& now, bool changed);
     void emit(const ReaderEvent& e);
+    void emit_round(const RoundSeen& seen);
     void set_state(LinkState s, const std::string& reason);
     void count_failure(int code);
     // Until `t`, a stop or a command (when `for_commands`).
@@ -140,6 +153,7 @@ private:
     std::condition_variable calls_done_;
     std::map<std::uint64_t, std::shared_ptr<Subscriber>> subs_;
     std::map<std::uint64_t, std::shared_ptr<FrameSubscriber>> frame_subs_;
+    std::map<std::uint64_t, std::shared_ptr<RoundSubscriber>> round_subs_;
     std::uint64_t next_sub_ = 1;
     int calling_ = 0;
     std::thread::id thread_id_;  // set before the thread runs anything
