@@ -229,7 +229,8 @@ class Engine {
 
  private:
   struct State;
-  std::unique_ptr<State> state_;
+  // Shared with the completions handed to the AccessPort, which may outlive the engine.
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace uhf::llrp
