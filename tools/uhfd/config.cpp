@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "layout_config.hpp"
+#include "llrp_config.hpp"
 #include "toml_section.hpp"
 #include "uhfreader.h"
 
@@ -232,6 +233,7 @@ Config parse_config(std::string_view text, const std::string& source_name) {
                     const std::string path = "readers[" + std::to_string(i) + "]";
                     Section s(*arr->get(i)->as_table(), path, problems);
                     parse_reader(s, layouts, r);
+                    parse_llrp(s, r, c);
                     if (!r.name.empty() && !seen.emplace(r.name, static_cast<int>(i)).second)
                         s.problem("name", "'" + r.name + "' names another reader too");
                     c.readers.push_back(std::move(r));

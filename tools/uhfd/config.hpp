@@ -13,6 +13,7 @@
 #include "http/http_config.hpp"
 #include "inventory/family.hpp"
 #include "inventory/layout.hpp"
+#include "llrp_config.hpp"
 #include "log.hpp"
 
 namespace uhfd {
@@ -46,6 +47,7 @@ struct ReaderConfig {
     std::chrono::milliseconds reply_timeout{0};        // 0: the library's
     std::string layout_name = "virtual";
     inventory::Layout layout;
+    std::optional<LlrpListen> llrp;  // its LLRP face (llrp_config.hpp); none: no face
 
     // Every setting, the layout's fields included: a reload restarts a reader unless its new
     // configuration equals the running one. Defaulted, so a field added here is compared too.

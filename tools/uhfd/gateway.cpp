@@ -1,6 +1,7 @@
 #include "gateway.hpp"
 
 #include "event_json.hpp"
+#include "llrp_face.hpp"
 #include "log.hpp"
 #include "presence_store.hpp"
 
@@ -40,12 +41,24 @@ Gateway::Entry Gateway::launch(const ReaderConfig& rc, const std::vector<invento
     e.subscription = e.worker->subscribe([this, name](const ReaderEvent& ev) { on_event(name, ev); });
     publish_reader_status(e.worker->snapshot(false));
     e.worker->start();
+    if (rc.llrp) {
+        // A face that cannot listen leaves the reader running without it.
+        auto face = std::make_shared<LlrpFace>(e.worker, *rc.llrp);
+        std::string why;
+        if (face->start(why)) {
+            e.llrp = std::move(face);
+            log::info("reader " + rc.name + ": LLRP on " + rc.llrp->host + ":" + std::to_string(e.llrp->port()));
+        } else {
+            log::error("reader " + rc.name + ": no LLRP: " + why);
+        }
+    }
     return e;
 }
 
 // Unsubscribes first: whatever the worker says from now on (its final "stopped" above all) must
 // not overwrite its successor's status nor re-create a status topic a removal cleared.
 void Gateway::retire(Entry& e, milliseconds within) {
+    if (e.llrp) e.llrp->stop();
     e.worker->unsubscribe(e.subscription);
     e.worker->request_stop();
     if (!e.worker->wait_stopped(within)) {
@@ -158,6 +171,7 @@ void Gateway::reload(const Config& fresh) {
     }
     // Readers stop together, so a reload takes one budget however many readers change.
     for (Entry& e : leaving) {
+        if (e.llrp) e.llrp->stop();
         e.worker->unsubscribe(e.subscription);
         e.worker->request_stop();
     }
@@ -192,7 +206,10 @@ Gateway::StopResult Gateway::stop(milliseconds within) {
         std::lock_guard lock(mu_);
         leaving.swap(readers_);
     }
-    for (auto& [name, e] : leaving) e.worker->request_stop();
+    for (auto& [name, e] : leaving) {
+        if (e.llrp) e.llrp->stop();
+        e.worker->request_stop();
+    }
     // The readers are cancelled, so they end in milliseconds; the publisher keeps the rest.
     const auto readers_deadline = deadline - within / 3;
     for (auto& [name, e] : leaving) {

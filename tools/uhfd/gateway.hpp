@@ -24,6 +24,8 @@
 
 namespace uhfd {
 
+class LlrpFace;
+
 class Gateway {
 public:
     // The one budget for stopping: a shutdown ends within it (plus the publisher's ~100 ms), and a
@@ -75,6 +77,9 @@ private:
     struct Entry {
         std::shared_ptr<ReaderWorker> worker;
         std::uint64_t subscription = 0;
+        // The reader's LLRP face, when it has one: started after the worker, stopped before it
+        // (its stop returns at once), so it never outlives its reader.
+        std::shared_ptr<LlrpFace> llrp;
     };
 
     Entry launch(const ReaderConfig& rc, const std::vector<inventory::TagState>* handed_over = nullptr);

@@ -1,6 +1,7 @@
 // uhfd: runs readers and streams their reads to an MQTT broker (docs/gateway.md).
 #include <CLI/CLI.hpp>
 
+#include "llrp_config.hpp"
 #include "service.hpp"
 
 #if defined(__SANITIZE_THREAD__)
@@ -24,6 +25,6 @@ int main(int argc, char** argv) {
         const int rc = app.exit(e);
         return rc == 0 ? 0 : 2;
     }
-    if (*chk) return uhfd::check_config(check);
+    if (*chk) return uhfd::check_llrp_listeners(check) ? uhfd::check_config(check) : 2;
     return uhfd::run_service(config);
 }
