@@ -78,12 +78,15 @@ void TagAccumulator::add(const TagSighting &s) {
   if (!content_.antenna && s.antenna) e.antenna = s.antenna;
 }
 
-std::vector<Parameter> TagAccumulator::take() {
+std::vector<Parameter> TagAccumulator::take(std::size_t most) {
+  std::size_t n = std::min(most, entries_.size());
   std::vector<Parameter> out;
-  out.reserve(entries_.size());
-  for (const TagSighting &s : entries_) out.push_back(tag_report_data(s, content_));
-  entries_.clear();
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) out.push_back(tag_report_data(entries_[i], content_));
+  entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(n));
   index_.clear();
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].op_results.empty()) index_.emplace(key(entries_[i]), i);
   return out;
 }
 

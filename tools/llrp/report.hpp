@@ -47,8 +47,9 @@ class TagAccumulator {
   void add(const TagSighting &sighting);
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
-  // The TagReportData, in the order their tags were first seen; leaves it empty.
-  std::vector<Parameter> take();
+  // The first `most` TagReportData (all by default), in the order their tags were first seen;
+  // the rest stay, to accumulate on.
+  std::vector<Parameter> take(std::size_t most = SIZE_MAX);
 
  private:
   using Key = std::tuple<TagFamily, std::vector<std::uint8_t>, std::uint32_t, std::uint16_t, std::uint16_t,

@@ -131,9 +131,8 @@ void Engine::State::access_done(std::uint32_t access_id, TagSighting sighting, c
   } else if (ro != rospecs.end()) {
     RoEntry &e = ro->second;
     e.tags.add(sighting);
-    bool running = e.state == RoState::active;
-    if (e.report.trigger != ReportTrigger::none && (!running || (e.report.n && e.tags.size() >= e.report.n)))
-      send_report(e, batch);
+    if (e.state == RoState::active) report_every_n(e, batch);
+    else if (e.report.trigger != ReportTrigger::none) send_report(e, batch);
   } else {
     ++stats.reports_sent;
     ++stats.tags_reported;

@@ -94,12 +94,17 @@ void Engine::State::request_start(RoEntry &e, Time now, Batch &batch) {
   send_event(NotificationEvent::rospec, rospec_event(0, e.spec.id, 0), now, batch);
 }
 
-void Engine::State::send_report(RoEntry &e, Batch &batch) {
+void Engine::State::send_report(RoEntry &e, Batch &batch, std::size_t most) {
   if (e.tags.empty()) return;
-  std::vector<Parameter> tags = e.tags.take();
+  std::vector<Parameter> tags = e.tags.take(most);
   stats.tags_reported += tags.size();
   ++stats.reports_sent;
   deliver(ro_access_report(std::move(tags)), batch);
+}
+
+void Engine::State::report_every_n(RoEntry &e, Batch &batch) {
+  if (e.report.trigger == ReportTrigger::none || e.report.n == 0) return;
+  while (e.tags.size() >= e.report.n) send_report(e, batch, e.report.n);
 }
 
 void Engine::State::end_run(RoEntry &e, Time now, Batch &batch, std::uint32_t preempted_by) {
@@ -143,21 +148,38 @@ void Engine::State::next_aispec(RoEntry &e, Time now, Batch &batch) {
   e.ai = AiRun{last ? 0 : e.ai.index + 1, now, now, {}, 0};
 }
 
+// Each timer acts at the time it was due, not when tick() came round to it, so a late tick
+// shifts nothing that follows; several due at once are taken in turn.
 void Engine::State::timers(Time now, Batch &batch) {
+  for (int fired = 0; fired < 1000 && timer_step(now, batch); ++fired) {
+  }
+}
+
+bool Engine::State::timer_step(Time now, Batch &batch) {
   for (auto &[id, e] : rospecs)
     if (e.state == RoState::inactive && e.next_start && *e.next_start <= now) {
+      Time at = *e.next_start;
       e.next_start.reset();
-      request_start(e, now, batch);
+      request_start(e, at, batch);
+      return true;
     }
-  if (!active) return;
+  if (!active) return false;
   RoEntry &e = rospecs.at(*active);
   if (e.spec.stop_after_ms && now >= e.started + ms(e.spec.stop_after_ms)) {
-    end_run(e, now, batch);
-    return;
+    end_run(e, e.started + ms(e.spec.stop_after_ms), batch);
+    return true;
   }
   const AiSpec &ai = e.spec.aispecs.at(e.ai.index);
   std::optional<Time> due = ai_deadline(ai, e.ai);
-  if ((due && now >= *due) || ai_done_by_count(ai, e.ai)) next_aispec(e, now, batch);
+  if (due && now >= *due) {
+    next_aispec(e, *due, batch);
+    return true;
+  }
+  if (ai_done_by_count(ai, e.ai)) {
+    next_aispec(e, now, batch);
+    return true;
+  }
+  return false;
 }
 
 std::optional<Time> Engine::State::next_deadline() const {
@@ -186,6 +208,7 @@ void Engine::State::round(const InventoryRound &r, Batch &batch) {
     TagSighting s{read.family, read.id, read.pc, e.spec.id, static_cast<std::uint16_t>(e.ai.index + 1),
                   ai.inventory_id, read.antenna, read.rssi, r.time, r.time, read.count, 0, {}};
     e.tags.add(s);
+    report_every_n(e, batch);
     if (e.ai.tags.insert({read.family, read.id}).second) e.ai.last_new_tag = r.time;
     // The first enabled AccessSpec that matches runs, once at a time per tag.
     for (AccessEntry &a : accesses) {
@@ -205,7 +228,6 @@ void Engine::State::round(const InventoryRound &r, Batch &batch) {
       break;
     }
   }
-  if (e.report.trigger != ReportTrigger::none && e.report.n && e.tags.size() >= e.report.n) send_report(e, batch);
   timers(r.time, batch);
 }
 

@@ -100,9 +100,13 @@ struct Engine::State {
   void end_run(RoEntry &e, Time now, Batch &batch, std::uint32_t preempted_by = 0);
   void disable(RoEntry &e, Time now, Batch &batch);
   void timers(Time now, Batch &batch);
+  bool timer_step(Time now, Batch &batch);  // one timer due by `now`, if any
   void round(const InventoryRound &round, Batch &batch);
   std::optional<Time> next_deadline() const;
-  void send_report(RoEntry &e, Batch &batch);
+  // The ROSpec's accumulated TagReportData (at most `most`) as one RO_ACCESS_REPORT.
+  void send_report(RoEntry &e, Batch &batch, std::size_t most = SIZE_MAX);
+  // Upon N tags: a report per N accumulated.
+  void report_every_n(RoEntry &e, Batch &batch);
   void delete_access(std::size_t index, Batch &batch);
   // An access's results came back: into the ROSpec's report (or the AccessSpec's own, for
   // End_Of_AccessSpec); an AccessSpec whose operation count is reached ends with its last.

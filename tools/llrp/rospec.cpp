@@ -104,7 +104,13 @@ Error read_ai_stop(const Parameter &p, AiSpec &out) {
   out.timeout_ms = static_cast<std::uint32_t>(num(*obs, "Timeout"));
   switch (num(*obs, "TriggerType")) {
     case 0: out.stop = AiStop::n_tags; out.count = static_cast<std::uint16_t>(num(*obs, "NumberOfTags")); break;
-    case 1: out.stop = AiStop::no_new_tags; out.quiet_ms = static_cast<std::uint16_t>(num(*obs, "T")); break;
+    case 1:
+      out.stop = AiStop::no_new_tags;
+      out.quiet_ms = static_cast<std::uint16_t>(num(*obs, "T"));
+      if (out.quiet_ms == 0)
+        return within(p.type, bad_field(obs->type, "T", "no new tag for 0 ms would end the AISpec as it starts",
+                                        StatusCode::A_OutOfRange));
+      break;
     default: out.stop = AiStop::n_attempts; out.count = static_cast<std::uint16_t>(num(*obs, "NumberOfAttempts")); break;
   }
   return ok();
