@@ -42,7 +42,7 @@ enum class TagFamily : std::uint8_t { epc, gb, gjb };
 // One tag as one round saw it on one antenna.
 struct RoundRead {
   TagFamily family = TagFamily::epc;
-  std::vector<std::uint8_t> id;      // the EPC (or the GB/GJB tag's id), as read
+  std::vector<std::uint8_t> id{};    // the EPC (or the GB/GJB tag's id), as read
   std::optional<std::uint16_t> pc;   // the PC word, when the reader reports it
   std::optional<std::uint16_t> antenna;  // 1-based; none when the reader does not say
   std::optional<int> rssi;           // peak RSSI in dBm
@@ -53,7 +53,7 @@ struct RoundRead {
 // what it read before that is still in `reads`, and it counts as an attempt.
 struct InventoryRound {
   Time time{};
-  std::vector<RoundRead> reads;
+  std::vector<RoundRead> reads{};
   bool failed = false;
 };
 
@@ -70,16 +70,16 @@ struct AccessOp {
   MemoryBank bank = MemoryBank::user;
   std::uint16_t word_pointer = 0;
   std::uint16_t word_count = 0;       // read: words to read (0: the whole bank, where the reader can)
-  std::vector<std::uint16_t> data;    // write, block_write: the words to write
+  std::vector<std::uint16_t> data{};  // write, block_write: the words to write
 };
 
 // Every operation of one AccessSpec on one tag that matched it.
 struct AccessRequest {
   std::uint32_t access_id = 0;        // the AccessSpecID (for the face's logs)
   TagFamily family = TagFamily::epc;
-  std::vector<std::uint8_t> tag;      // the tag's EPC as inventory read it: the singulation target
+  std::vector<std::uint8_t> tag{};    // the tag's EPC as inventory read it: the singulation target
   std::optional<std::uint16_t> antenna;
-  std::vector<AccessOp> ops;
+  std::vector<AccessOp> ops{};
 };
 
 // One operation's outcome; the engine turns it into C1G2ReadOpSpecResult,
@@ -95,7 +95,7 @@ struct AccessResult {
     reader_error,        // the reader or its link failed
   };
   Outcome outcome = Outcome::success;
-  std::vector<std::uint16_t> words;   // read: the words read
+  std::vector<std::uint16_t> words{}; // read: the words read
   std::uint16_t words_written = 0;    // write, block_write
 };
 
