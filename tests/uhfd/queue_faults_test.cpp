@@ -7,6 +7,7 @@
 
 #include "disk_queue.hpp"
 #include "harness.hpp"
+#include "log_capture.hpp"
 #include "queue_test_support.hpp"
 
 namespace {
@@ -153,6 +154,50 @@ TEST(FullDisk, OnlyWhatNeitherDiskNorMemoryCouldHoldIsDroppedAndCounted) {
     EXPECT_EQ(q.dropped(), 5u);
     EXPECT_EQ(q.depth(), 0u);
     EXPECT_EQ(add(q, "a"), 6u);
+}
+
+// The disk's refusals in the log: the first said at once, the rest summed up at most once a
+// minute (on the queue's clock, here the test's), the disk taking records again said once.
+TEST(FullDisk, RefusalsAreSaidOnceThenSummedUpOnceAMinute) {
+    gwtest::ScratchDir d;
+    gwtest::LogCapture log(d);
+    qtest::FullDisk disk;
+    std::atomic<std::int64_t> seconds{3600};
+    const auto tick = [&](int s) { seconds += s; };
+    DiskQueue q(d.file("q"), 100,
+                {.io = &disk, .clock = [&] { return DiskQueue::Clock::time_point(std::chrono::seconds(seconds.load())); }});
+    const std::string first = "cannot write to", summary = "more events could not be written", back = "takes records again";
+    add(q, "a");
+    disk.refuse = ENOSPC;
+    add(q, "a");
+    EXPECT_EQ(log.count(first), 1u);
+    for (int i = 0; i < 4; ++i) add(q, "a");
+    tick(59);
+    q.flush();
+    EXPECT_EQ(log.count(first), 1u);
+    EXPECT_EQ(log.count(summary), 0u) << "summed up before the minute was out";
+    tick(1);
+    q.flush();
+    ASSERT_EQ(log.count(summary), 1u) << log.text();
+    EXPECT_EQ(log.count("4 " + summary), 1u) << log.text();
+    add(q, "a");
+    add(q, "a");
+    tick(30);
+    q.flush();
+    EXPECT_EQ(log.count(summary), 1u) << "a second summary within the minute";
+    tick(30);
+    q.flush();
+    EXPECT_EQ(log.count("2 " + summary), 1u) << log.text();
+    tick(60);
+    q.flush();
+    EXPECT_EQ(log.count(summary), 2u) << "a minute with no refusal has nothing to sum up";
+    disk.refuse = 0;
+    add(q, "a");
+    add(q, "a");
+    EXPECT_EQ(log.count(back), 1u) << log.text();
+    EXPECT_EQ(log.count(first), 1u);
+    EXPECT_EQ(q.dropped(), 0u);
+    EXPECT_EQ(q.depth(), 10u);
 }
 
 // The queue's sync runs on its own thread, outside the lock: appends go on while it is stuck.

@@ -19,8 +19,6 @@ namespace uhfd {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string new_epoch() {
     std::random_device rd;
     const std::uint64_t v = (std::uint64_t{rd()} << 32) ^ rd();
@@ -45,7 +43,8 @@ DiskQueue::DiskQueue(std::string dir, std::size_t max_records, Limits limits)
       max_records_(std::max<std::size_t>(max_records, 1)),
       segment_bytes_(limits.segment_bytes),
       memory_records_(limits.memory_records),
-      io_(limits.io ? limits.io : &QueueIo::system()) {
+      io_(limits.io ? limits.io : &QueueIo::system()),
+      now_(limits.clock ? std::move(limits.clock) : [] { return Clock::now(); }) {
     if (::mkdir(dir_.c_str(), 0750) != 0 && errno != EEXIST)
         throw std::runtime_error("queue directory " + dir_ + ": " + std::strerror(errno));
     recover();
@@ -130,7 +129,7 @@ void DiskQueue::note_write_failure(int err) {
     }
     failing_ = true;
     failed_since_log_ = 0;
-    last_failure_log_ = Clock::now();
+    last_failure_log_ = now_();
     log::error("queue: cannot write to " + dir_ + ": " + std::strerror(err) + "; events are kept in memory (up to " +
                std::to_string(memory_records_) + ") until it can");
 }

@@ -83,10 +83,12 @@ public:
     static constexpr std::size_t kMemoryRecords = 10000;
     static constexpr std::uint64_t kMarkEvery = 16;
 
+    using Clock = std::chrono::steady_clock;
     struct Limits {
         std::uint64_t segment_bytes = kSegmentBytes;
         std::size_t memory_records = kMemoryRecords;  // held while the disk refuses them
         QueueIo* io = nullptr;                        // the system's calls
+        std::function<Clock::time_point()> clock{};   // times the refusals' summary; the steady clock
     };
 
     // Opens (creating the directory) and recovers what a previous run left. Throws
@@ -185,6 +187,7 @@ private:
     const std::uint64_t segment_bytes_;
     const std::size_t memory_records_;
     QueueIo* const io_;
+    const std::function<Clock::time_point()> now_;
 
     // The writer: appenders take write_mu_ (the segment written to), then mu_ briefly for the
     // index. Nothing under either lock waits on a sync.
@@ -194,7 +197,7 @@ private:
     int write_errno_ = 0;                // the disk's last refusal
     bool failing_ = false;               // the disk refuses records
     std::uint64_t failed_since_log_ = 0;
-    std::chrono::steady_clock::time_point last_failure_log_{};
+    Clock::time_point last_failure_log_{};
     std::set<std::string> oversize_logged_;
 
     mutable std::mutex mu_;

@@ -314,12 +314,12 @@ void DiskQueue::sync_once(bool final) {
         }
         // An empty queue gives its last segment back; an idle queue holds no records on disk.
         if (empty && current_ && current_size_ > 0) roll_w();
-        if (failing_ && failed_since_log_ > 0 && Clock::now() - last_failure_log_ >= kFailureSummaryEvery) {
+        if (failing_ && failed_since_log_ > 0 && now_() - last_failure_log_ >= kFailureSummaryEvery) {
             log::error("queue: " + std::to_string(failed_since_log_) + " more events could not be written to " + dir_ +
                        " in the last minute (" + std::strerror(write_errno_) + "); " + std::to_string(in_memory()) +
                        " held in memory, " + std::to_string(dropped()) + " dropped in all");
             failed_since_log_ = 0;
-            last_failure_log_ = Clock::now();
+            last_failure_log_ = now_();
         }
     }
     std::lock_guard saving(save_mu_);
