@@ -2,6 +2,7 @@
 // misbehave (reset mid-reply, flood, hang up), each bounded and with its own code.
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -11,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "link/link.hpp"
 #include "link_support.hpp"
 #include "sim/model.hpp"
 #include "sim/wire.hpp"
+#include "support/eventually.hpp"
 #include "support/require.hpp"
 #include "support/ser2net.hpp"
 
@@ -86,7 +89,13 @@ TEST_F(ThroughSer2net, LateReplyIsDiscardedBeforeTheNextRequest) {
     sim.script(uhfsim::Action::reply(kAddr, 0x07, 0, {0x99}).delayed(400));
     unsigned char no[1] = {};
     EXPECT_EQ(uhf_ReadDeviceNo(l.get(), kAddr, no), 234);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // The late reply has reached the link's socket before the next request goes out.
+    const int fd = std::get<uhf::TcpTransport>(l->transport).fd();
+    const std::size_t late = uhfsim::encode_reply({kAddr, 0x07, 0, {0x99}}).size();
+    ASSERT_TRUE(eventually([&] {
+        int queued = 0;
+        return ioctl(fd, FIONREAD, &queued) == 0 && static_cast<std::size_t>(queued) >= late;
+    }, std::chrono::seconds(10)));
     EXPECT_EQ(uhf_ReadDeviceNo(l.get(), kAddr, no), 0);
     EXPECT_EQ(no[0], kAddr) << "the late reply was taken for the next request";
     EXPECT_NE(std::find(directions.begin(), directions.end(), UHF_TRACE_DISCARDED), directions.end());

@@ -2,6 +2,8 @@
 // unplugged USB-serial adapter's tty does.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,10 +11,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "sim/pty_reader.hpp"
 #include "sim_test_util.hpp"
+#include "support/eventually.hpp"
 
 namespace {
 
@@ -43,6 +48,18 @@ private:
     int fd_;
 };
 
+std::size_t queued(int fd) {
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+// The thread is waiting in read(2): the kernel shows the call it sleeps in.
+bool blocked_in_read(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long nr = -1;
+    return (in >> nr) && nr == SYS_read;
+}
+
 short poll_events(int fd, int timeout_ms) {
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, timeout_ms) <= 0) return 0;
@@ -58,7 +75,7 @@ TEST(PtyHangUp, HostSeesHangUpEndOfFileAndWriteErrors) {
     ASSERT_TRUE(poll_events(host.fd(), 2000) & POLLIN);
     ASSERT_TRUE(reader.wait_idle(2s));
     std::uint8_t buf[64];
-    ::usleep(20'000);
+    ASSERT_TRUE(uhftest::eventually([&] { return queued(host.fd()) >= kReply.size(); }, 2s)) << "the whole reply";
     ASSERT_EQ(::read(host.fd(), buf, sizeof buf), static_cast<ssize_t>(kReply.size()));
     EXPECT_EQ(poll_events(host.fd(), 0), 0);
 
@@ -84,8 +101,10 @@ TEST(PtyHangUp, WakesABlockedReadAndDropsAPendingReply) {
     ASSERT_EQ(::write(host.fd(), kRequest.data(), kRequest.size()), static_cast<ssize_t>(kRequest.size()));
     ASSERT_TRUE(reader.wait_for_requests(1, 2s));
 
+    const pid_t host_thread = static_cast<pid_t>(::syscall(SYS_gettid));
     std::thread unplug([&] {
-        std::this_thread::sleep_for(100ms);
+        // Unplugged while the host is blocked in its read, not before it got there.
+        uhftest::eventually([&] { return blocked_in_read(host_thread); }, 5s);
         reader.hang_up();
     });
     std::uint8_t buf[64];
