@@ -154,6 +154,20 @@ inline nlohmann::json latest(const Subscriber& s, const std::string& topic) {
     return nlohmann::json::object();
 }
 
+// What the gateway's queue last saved (its state file, rewritten at most a second after a change),
+// or an empty object while there is none: how far each reader's events went while no broker
+// could say so.
+inline nlohmann::json saved_queue(const std::string& queue_dir) {
+    auto j = nlohmann::json::parse(slurp(queue_dir + "/state"), nullptr, false);
+    return j.is_object() ? j : nlohmann::json::object();
+}
+
+// The last sequence number the queue saved for a reader: how many of its events were queued.
+inline std::uint64_t saved_sequence(const std::string& queue_dir, const std::string& reader) {
+    const auto j = saved_queue(queue_dir);
+    return j.contains("keys") && j["keys"].contains(reader) ? j["keys"][reader].value("seq", std::uint64_t{0}) : 0;
+}
+
 inline long counter(const Subscriber& s, const std::string& topic, const std::string& name) {
     const auto j = latest(s, topic);
     return j.contains("counters") ? j["counters"].value(name, 0L) : 0L;
