@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs one example against a fresh virtual reader and checks its exit status and output.
 #
-#   run_example.sh WORK_DIR EXPECTED_STATUS REGEX INTERRUPT_AFTER_S -- PROGRAM ARGS...
+#   run_example.sh WORK_DIR EXPECTED_STATUS REGEX INTERRUPT_WHEN -- PROGRAM ARGS...
 #
 # @NODE@ in ARGS becomes the reader's node; REGEX is matched (grep -E) against stdout and
-# stderr together; INTERRUPT_AFTER_S > 0 sends SIGINT after that many seconds.
+# stderr together; INTERRUPT_WHEN, unless 0, is a pattern of the same kind: SIGINT is sent once
+# the output matches it (or after 30 s).
 set -euo pipefail
 work=$1 expected=$2 regex=$3 interrupt=$4
 shift 5
@@ -20,7 +21,11 @@ set +e
 if [[ $interrupt != 0 ]]; then
     "${args[@]}" >"$work/out" 2>&1 &
     pid=$!
-    sleep "$interrupt"
+    for _ in $(seq 600); do
+        grep -Ezq -- "$interrupt" "$work/out" && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
     kill -INT "$pid"
     wait "$pid"
 else
