@@ -13,6 +13,7 @@
 
 #include "disk_queue.hpp"
 #include "harness.hpp"
+#include "proc_cpu.hpp"
 #include "publisher.hpp"
 
 namespace {
@@ -66,7 +67,9 @@ int main(int argc, char** argv) {
     {
         SlowSync slow;
         uhfd::DiskQueue normal(d.file("paced"), events + 1);
-        uhfd::DiskQueue stalled(d.file("slow"), events + 1, {.io = &slow});
+        uhfd::DiskQueue::Limits slow_disk;
+        slow_disk.io = &slow;
+        uhfd::DiskQueue stalled(d.file("slow"), events + 1, slow_disk);
         // Paced as readers make events (10 a millisecond), for long enough to span several syncs.
         const std::size_t paced = std::min<std::size_t>(events, 30000);
         const Latency a = append(normal, paced, 10);
@@ -104,11 +107,18 @@ int main(int argc, char** argv) {
     p.start();
     broker.start();
     while (!p.stats().connected) std::this_thread::sleep_for(1ms);
+    // Where the time goes: the publisher thread's CPU and the broker's, per event.
+    const std::string publisher_stat = gwbench::own_thread("uhfd-mqtt"), broker_stat = gwbench::own_child("mosquitto");
+    const double pub0 = gwbench::cpu_seconds(publisher_stat), broker0 = gwbench::cpu_seconds(broker_stat);
     const auto t0 = Clock::now();
     while (q.depth() > 0) std::this_thread::sleep_for(1ms);
     const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double pub_us = (gwbench::cpu_seconds(publisher_stat) - pub0) * 1e6 / static_cast<double>(events);
+    const double broker_us = (gwbench::cpu_seconds(broker_stat) - broker0) * 1e6 / static_cast<double>(events);
     std::printf("drained %zu events in %.2f s, window %zu  %.0f events/s  (disk after: %llu bytes)\n", events, secs, window, events / secs,
                 static_cast<unsigned long long>(q.disk_bytes()));
+    std::printf("  CPU per event: publisher thread %.1f us, broker %.1f us   (load average %s)\n", pub_us, broker_us,
+                gwbench::load_average().c_str());
     p.stop(1s);
     return 0;
 }
