@@ -166,7 +166,8 @@ TEST_F(AccessStates, AddedDisabledThenEnabledDisabledAndDeletedByIdOrAll) {
   EXPECT_EQ(status(add_access({read_op()}, target(1), 6)), StatusCode::M_ParameterError);
   auto states = [&] {
     std::vector<std::int64_t> out;
-    for (const Parameter *p : find_all(send(request(msg::GET_ACCESSSPECS)).params, param::AccessSpec))
+    Message all = send(request(msg::GET_ACCESSSPECS));
+    for (const Parameter *p : find_all(all.params, param::AccessSpec))
       out.push_back(*number(*p, "CurrentState"));
     return out;
   };
