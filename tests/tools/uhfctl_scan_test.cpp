@@ -4,7 +4,11 @@
 // UHFCTL_TEST_USB=1. Here the tree holds simulated readers on pseudo-terminals under the names a
 // kernel gives a CDC ACM reader and a USB-serial adapter.
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <mutex>
+#include <vector>
 
 #include "readers.hpp"
 #include "support/device_tree.hpp"
@@ -81,19 +85,37 @@ TEST_F(ScanTree, NoCandidatesIsExitOne) {
     EXPECT_EQ(r.exit, 1) << r.out << r.err;
 }
 
-// Four silent nodes at five rates, 200 ms each: 4 s one after another, 1 s side by side.
+// Four silent nodes at five rates, 200 ms each: side by side, every node hears its first request
+// before any hears its last (one after another, the first would hear all five before the second
+// heard one). An order, not a duration, so a loaded machine cannot fail it.
 TEST_F(ScanTree, DevicesAreProbedSideBySide) {
+    struct Heard {
+        std::mutex mu;
+        std::vector<std::chrono::steady_clock::time_point> at;
+    };
+    std::array<Heard, 4> heard;
     std::vector<std::unique_ptr<uhfsim::PtyReader>> silent;
     for (int i = 0; i < 4; ++i) {
         silent.push_back(std::make_unique<uhfsim::PtyReader>());
-        silent.back()->set_handler([](const uhfsim::Request&) { return uhfsim::Action::silent(); });
+        silent.back()->set_handler([&h = heard[static_cast<std::size_t>(i)]](const uhfsim::Request&) {
+            std::lock_guard lock(h.mu);
+            h.at.push_back(std::chrono::steady_clock::now());
+            return uhfsim::Action::silent();
+        });
         node("ttyACM" + std::to_string(i), silent.back()->path(), "cdc_acm");
     }
-    const auto t0 = std::chrono::steady_clock::now();
     const auto r = scan({"--timeout", "200"});
     EXPECT_EQ(r.exit, 1) << r.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 3500ms);
     for (const auto& s : silent) EXPECT_EQ(s->requests().size(), 5u);
+    silent.clear();  // the handlers have run their last
+    auto latest_first = std::chrono::steady_clock::time_point::min();
+    auto earliest_last = std::chrono::steady_clock::time_point::max();
+    for (const Heard& h : heard) {
+        ASSERT_EQ(h.at.size(), 5u);
+        latest_first = std::max(latest_first, h.at.front());
+        earliest_last = std::min(earliest_last, h.at.back());
+    }
+    EXPECT_LT(latest_first, earliest_last) << "a node was probed to its last rate before another was begun";
 }
 
 }  // namespace
