@@ -154,6 +154,22 @@ TEST_F(OptedInFamilies, GbTagsCountWhereTheReaderOptsIn) {
   EXPECT_EQ(std::get<Bits>(data->fields[0]).count, 64);
 }
 
+TEST(BoundedPending, TagsKeptForGetReportStopAtTheBoundOldestDropped) {
+  RecordingOutbox outbox;
+  EngineOptions options;
+  options.max_pending_tags = 3;
+  Engine engine(options, outbox, nullptr);
+  engine.client_connected(Time{0});
+  engine.handle(add(RoBuild{.start = 1, .report = report_spec(none, 0, {})}), Time{0});
+  engine.handle(by_id(msg::ENABLE_ROSPEC, 1), Time{0});
+  engine.on_round(InventoryRound{Time{1}, {tag(1), tag(2), tag(3), tag(4), tag(5)}, false});
+  std::optional<Message> report = engine.handle(request(msg::GET_REPORT), Time{2});
+  ASSERT_TRUE(report);
+  ASSERT_EQ(report->params.size(), 3u);
+  EXPECT_EQ(std::get<std::vector<std::uint8_t>>(report->params[0].params[0].fields[0]), epc(3));
+  EXPECT_EQ(engine.stats().tags_dropped, 2u);
+}
+
 // ---- content per selector -------------------------------------------------------------------
 
 struct ContentRow {

@@ -131,6 +131,7 @@ void Engine::State::access_done(std::uint32_t access_id, TagSighting sighting, c
   } else if (ro != rospecs.end()) {
     RoEntry &e = ro->second;
     e.tags.add(sighting);
+    keep_bounded(e);
     if (e.state == RoState::active) report_every_n(e, batch);
     else if (e.report.trigger != ReportTrigger::none) send_report(e, batch);
   } else {

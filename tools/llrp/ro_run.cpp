@@ -107,6 +107,11 @@ void Engine::State::report_every_n(RoEntry &e, Batch &batch) {
   while (e.tags.size() >= e.report.n) send_report(e, batch, e.report.n);
 }
 
+void Engine::State::keep_bounded(RoEntry &e) {
+  if (e.tags.size() <= options.max_pending_tags) return;
+  stats.tags_dropped += e.tags.take(e.tags.size() - options.max_pending_tags).size();
+}
+
 void Engine::State::end_run(RoEntry &e, Time now, Batch &batch, std::uint32_t preempted_by) {
   if (e.report.trigger != ReportTrigger::none) send_report(e, batch);
   send_event(NotificationEvent::aispec, aispec_end(e), now, batch);
@@ -209,7 +214,10 @@ void Engine::State::round(const InventoryRound &r, Batch &batch) {
                   ai.inventory_id, read.antenna, read.rssi, r.time, r.time, read.count, 0, {}};
     e.tags.add(s);
     report_every_n(e, batch);
-    if (e.ai.tags.insert({read.family, read.id}).second) e.ai.last_new_tag = r.time;
+    keep_bounded(e);
+    // Distinct tags are only kept where a stop trigger counts them.
+    if ((ai.stop == AiStop::n_tags || ai.stop == AiStop::no_new_tags) && e.ai.tags.insert({read.family, read.id}).second)
+      e.ai.last_new_tag = r.time;
     // The first enabled AccessSpec that matches runs, once at a time per tag.
     for (AccessEntry &a : accesses) {
       if (!rule_matches(a.rule, read, e.spec.id)) continue;

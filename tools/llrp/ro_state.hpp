@@ -107,6 +107,8 @@ struct Engine::State {
   void send_report(RoEntry &e, Batch &batch, std::size_t most = SIZE_MAX);
   // Upon N tags: a report per N accumulated.
   void report_every_n(RoEntry &e, Batch &batch);
+  // Past max_pending_tags (reports only when asked for, or N = 0), the oldest are dropped.
+  void keep_bounded(RoEntry &e);
   void delete_access(std::size_t index, Batch &batch);
   // An access's results came back: into the ROSpec's report (or the AccessSpec's own, for
   // End_Of_AccessSpec); an AccessSpec whose operation count is reached ends with its last.

@@ -291,6 +291,7 @@ Error read_rospec(const Parameter &p, const ReaderLimits &limits, RoSpec &out) {
     }
     if (failed(e)) return within(p.type, e);
   }
+  if (r.aispecs.empty()) return within(p.type, missing(param::AISpec, "a ROSpec needs at least one AISpec"));
   r.source = p;
   out = std::move(r);
   return ok();
