@@ -29,15 +29,11 @@ Error no_such(const char *what, std::uint32_t id) {
   return message_field_fault(0, StatusCode::A_Invalid, std::string("no ") + what + " " + std::to_string(id));
 }
 
-ReaderLimits limits_of(const EngineOptions &o) {
-  return {o.antennas, o.max_specs_per_rospec, o.max_inventory_per_aispec, o.max_ops_per_accessspec,
-          o.priority_levels, o.can_read, o.can_write, o.can_block_write};
-}
 
 }  // namespace
 
 Engine::State::State(EngineOptions o, Outbox &outbox, AccessPort *port)
-    : options(std::move(o)), limits(limits_of(options)), out(outbox), access(port) {
+    : options(std::move(o)), out(outbox), access(port) {
   report_defaults = default_report_settings();
 }
 
@@ -151,7 +147,7 @@ Error Engine::State::rospec_request(const Message &request, Time now, Batch &bat
     const Parameter *p = find(request.params, param::ROSpec);
     if (!p) return parameter_fault(param::ROSpec, StatusCode::P_MissingParameter, "ADD_ROSPEC carries no ROSpec");
     RoSpec spec;
-    if (Error e = read_rospec(*p, limits, spec); failed(e)) return e;
+    if (Error e = read_rospec(*p, options, spec); failed(e)) return e;
     if (rospecs.count(spec.id))
       return parameter_fault(param::ROSpec, StatusCode::P_FieldError, "ROSpec " + std::to_string(spec.id) + " already exists", 0);
     if (rospecs.size() >= options.max_rospecs)
@@ -206,7 +202,7 @@ Error Engine::State::accessspec_request(const Message &request, Batch &batch) {
     if (!p) return parameter_fault(param::AccessSpec, StatusCode::P_MissingParameter, "ADD_ACCESSSPEC carries no AccessSpec");
     if (!access) return parameter_fault(param::AccessSpec, StatusCode::P_UnsupportedParameter, "tag access is not supported by this reader");
     AccessRule rule;
-    if (Error e = read_accessspec(*p, limits, rule); failed(e)) return e;
+    if (Error e = read_accessspec(*p, options, rule); failed(e)) return e;
     if (std::any_of(accesses.begin(), accesses.end(), [&](const AccessEntry &a) { return a.rule.id == rule.id; }))
       return parameter_fault(param::AccessSpec, StatusCode::P_FieldError, "AccessSpec " + std::to_string(rule.id) + " already exists", 0);
     if (accesses.size() >= options.max_accessspecs)

@@ -59,7 +59,6 @@ struct Engine::State {
   State(EngineOptions o, Outbox &out, AccessPort *access);
 
   EngineOptions options;
-  ReaderLimits limits;
   Outbox &out;
   AccessPort *access;
 

@@ -35,6 +35,19 @@ Error missing(std::uint16_t type, std::string why) {
 }
 
 // Vendor extensions are understood nowhere in the engine: refused where they appear.
+Error no_gpi(const Parameter &p, std::string_view field, const char *what) {
+  return bad_field(p.type, field, std::string("GPI ") + what + " triggers are not supported: the reader has no GPI ports");
+}
+
+// The sub-parameter a trigger type needs, or the refusal naming it.
+const Parameter *needed(const Parameter &p, std::uint16_t type, Error &fault) {
+  const Parameter *sub = find(p.params, type);
+  if (!sub)
+    fault = within(p.type, missing(type, "the " + std::string(find_parameter(p.type)->name) + " needs its " +
+                                             std::string(find_parameter(type)->name)));
+  return sub;
+}
+
 Error refuse_custom(const Parameter &p) {
   if (find(p.params, custom_type))
     return within(p.type, unsupported(custom_type, "vendor extensions (Custom) are not supported"));
@@ -42,11 +55,11 @@ Error refuse_custom(const Parameter &p) {
 }
 
 Error check_antenna(std::uint16_t type, std::string_view field, std::uint64_t antenna,
-                    const ReaderLimits &limits) {
-  if (antenna > limits.antennas)
+                    const EngineOptions &reader) {
+  if (antenna > reader.antennas)
     return bad_field(type, field,
                      "antenna " + std::to_string(antenna) + " does not exist (the reader has " +
-                         std::to_string(limits.antennas) + ")",
+                         std::to_string(reader.antennas) + ")",
                      StatusCode::A_OutOfRange);
   return ok();
 }
@@ -57,11 +70,11 @@ Error read_start(const Parameter &p, RoSpec &out) {
     case 1: out.start = StartTrigger::immediate; return ok();
     case 2: break;
     default:
-      return bad_field(p.type, "ROSpecStartTriggerType", "GPI start triggers are not supported: the reader has no GPI ports");
+      return no_gpi(p, "ROSpecStartTriggerType", "start");
   }
-  const Parameter *periodic = find(p.params, param::PeriodicTriggerValue);
-  if (!periodic)
-    return within(p.type, missing(param::PeriodicTriggerValue, "a Periodic start trigger needs its PeriodicTriggerValue"));
+  Error fault;
+  const Parameter *periodic = needed(p, param::PeriodicTriggerValue, fault);
+  if (!periodic) return fault;
   out.start = StartTrigger::periodic;
   out.offset_ms = static_cast<std::uint32_t>(num(*periodic, "Offset"));
   out.period_ms = static_cast<std::uint32_t>(num(*periodic, "Period"));
@@ -80,7 +93,7 @@ Error read_stop(const Parameter &p, RoSpec &out) {
                          StatusCode::A_OutOfRange);
       return ok();
     default:
-      return bad_field(p.type, "ROSpecStopTriggerType", "GPI stop triggers are not supported: the reader has no GPI ports");
+      return no_gpi(p, "ROSpecStopTriggerType", "stop");
   }
 }
 
@@ -96,11 +109,11 @@ Error read_ai_stop(const Parameter &p, AiSpec &out) {
       return ok();
     case 3: break;
     default:
-      return bad_field(p.type, "AISpecStopTriggerType", "GPI stop triggers are not supported: the reader has no GPI ports");
+      return no_gpi(p, "AISpecStopTriggerType", "stop");
   }
-  const Parameter *obs = find(p.params, param::TagObservationTrigger);
-  if (!obs)
-    return within(p.type, missing(param::TagObservationTrigger, "a Tag_Observation stop trigger needs its TagObservationTrigger"));
+  Error fault;
+  const Parameter *obs = needed(p, param::TagObservationTrigger, fault);
+  if (!obs) return fault;
   out.timeout_ms = static_cast<std::uint32_t>(num(*obs, "Timeout"));
   switch (num(*obs, "TriggerType")) {
     case 0: out.stop = AiStop::n_tags; out.count = static_cast<std::uint16_t>(num(*obs, "NumberOfTags")); break;
@@ -132,8 +145,8 @@ Error read_inventory_command(const Parameter &p) {
   return refuse_custom(p);
 }
 
-Error read_antenna_configuration(const Parameter &p, const ReaderLimits &limits) {
-  if (Error e = check_antenna(p.type, "AntennaID", num(p, "AntennaID"), limits); failed(e)) return e;
+Error read_antenna_configuration(const Parameter &p, const EngineOptions &reader) {
+  if (Error e = check_antenna(p.type, "AntennaID", num(p, "AntennaID"), reader); failed(e)) return e;
   if (find(p.params, param::RFReceiver))
     return within(p.type, unsupported(param::RFReceiver, "receiver sensitivity is not adjustable on this reader"));
   if (find(p.params, param::RFTransmitter))
@@ -145,31 +158,31 @@ Error read_antenna_configuration(const Parameter &p, const ReaderLimits &limits)
   return ok();
 }
 
-Error read_inventory(const Parameter &p, const ReaderLimits &limits, AiSpec &out, bool first) {
+Error read_inventory(const Parameter &p, const EngineOptions &reader, AiSpec &out, bool first) {
   if (num(p, "ProtocolID") != 1)
     return bad_field(p.type, "ProtocolID", "only the EPCglobal Class 1 Gen 2 air protocol is supported");
   if (first) out.inventory_id = static_cast<std::uint16_t>(num(p, "InventoryParameterSpecID"));
   for (const Parameter &sub : p.params) {
-    Error e = sub.type == param::AntennaConfiguration ? read_antenna_configuration(sub, limits) : refuse_custom(p);
+    Error e = sub.type == param::AntennaConfiguration ? read_antenna_configuration(sub, reader) : refuse_custom(p);
     if (failed(e)) return within(p.type, e);
   }
   return ok();
 }
 
-Error read_aispec(const Parameter &p, const ReaderLimits &limits, AiSpec &out) {
+Error read_aispec(const Parameter &p, const EngineOptions &reader, AiSpec &out) {
   if (auto *ids = std::get_if<std::vector<std::uint16_t>>(field(p, "AntennaIDs"))) {
     for (std::uint16_t id : *ids)
-      if (Error e = check_antenna(p.type, "AntennaIDs", id, limits); failed(e)) return e;
+      if (Error e = check_antenna(p.type, "AntennaIDs", id, reader); failed(e)) return e;
     if (std::find(ids->begin(), ids->end(), 0) == ids->end()) out.antennas = *ids;
   }
   if (const Parameter *stop = find(p.params, param::AISpecStopTrigger))
     if (Error e = read_ai_stop(*stop, out); failed(e)) return within(p.type, e);
   auto inventories = find_all(p.params, param::InventoryParameterSpec);
-  if (inventories.size() > limits.max_inventory_per_aispec)
+  if (inventories.size() > reader.max_inventory_per_aispec)
     return parameter_fault(p.type, StatusCode::P_OverflowParameter,
-                           "at most " + std::to_string(limits.max_inventory_per_aispec) + " InventoryParameterSpecs per AISpec");
+                           "at most " + std::to_string(reader.max_inventory_per_aispec) + " InventoryParameterSpecs per AISpec");
   for (std::size_t i = 0; i < inventories.size(); ++i)
-    if (Error e = read_inventory(*inventories[i], limits, out, i == 0); failed(e)) return within(p.type, e);
+    if (Error e = read_inventory(*inventories[i], reader, out, i == 0); failed(e)) return within(p.type, e);
   return refuse_custom(p);
 }
 
@@ -257,14 +270,14 @@ Error read_report_settings(const Parameter &p, ReportSettings &out) {
   return ok();
 }
 
-Error read_rospec(const Parameter &p, const ReaderLimits &limits, RoSpec &out) {
+Error read_rospec(const Parameter &p, const EngineOptions &reader, RoSpec &out) {
   RoSpec r;
   r.id = static_cast<std::uint32_t>(num(p, "ROSpecID"));
   r.priority = static_cast<std::uint8_t>(num(p, "Priority"));
   if (r.id == 0) return bad_field(p.type, "ROSpecID", "ROSpecID 0 is reserved (it means every ROSpec)");
-  if (r.priority >= limits.priority_levels)
+  if (r.priority >= reader.priority_levels)
     return bad_field(p.type, "Priority",
-                     "Priority runs from 0 to " + std::to_string(limits.priority_levels - 1), StatusCode::A_OutOfRange);
+                     "Priority runs from 0 to " + std::to_string(reader.priority_levels - 1), StatusCode::A_OutOfRange);
   if (num(p, "CurrentState") != 0)
     return bad_field(p.type, "CurrentState", "a ROSpec is added in the Disabled state");
   if (const Parameter *boundary = find(p.params, param::ROBoundarySpec)) {
@@ -278,10 +291,10 @@ Error read_rospec(const Parameter &p, const ReaderLimits &limits, RoSpec &out) {
   for (const Parameter &sub : p.params) {
     Error e;
     if (sub.type == param::AISpec) {
-      if (++specs > limits.max_specs_per_rospec)
+      if (++specs > reader.max_specs_per_rospec)
         return parameter_fault(p.type, StatusCode::P_OverflowParameter,
-                               "at most " + std::to_string(limits.max_specs_per_rospec) + " AISpecs per ROSpec");
-      e = read_aispec(sub, limits, r.aispecs.emplace_back());
+                               "at most " + std::to_string(reader.max_specs_per_rospec) + " AISpecs per ROSpec");
+      e = read_aispec(sub, reader, r.aispecs.emplace_back());
     } else if (sub.type == param::RFSurveySpec) {
       e = unsupported(sub.type, "RF surveys are not supported by this reader");
     } else if (sub.type == custom_type) {
@@ -312,17 +325,17 @@ Error read_target(const Parameter &p, TargetTag &out) {
 }
 
 // One operation: what kind, whether the reader can, and its values.
-Error read_op(const Parameter &p, const ReaderLimits &limits, AccessOp &op) {
+Error read_op(const Parameter &p, const EngineOptions &reader, AccessOp &op) {
   struct Row {
     std::uint16_t type;
     AccessOp::Kind kind;
-    bool ReaderLimits::*can;
+    bool EngineOptions::*can;
     const char *what;
   };
   static const Row rows[] = {
-      {param::C1G2Read, AccessOp::Kind::read, &ReaderLimits::can_read, "C1G2Read"},
-      {param::C1G2Write, AccessOp::Kind::write, &ReaderLimits::can_write, "C1G2Write"},
-      {param::C1G2BlockWrite, AccessOp::Kind::block_write, &ReaderLimits::can_block_write, "C1G2BlockWrite"},
+      {param::C1G2Read, AccessOp::Kind::read, &EngineOptions::can_read, "C1G2Read"},
+      {param::C1G2Write, AccessOp::Kind::write, &EngineOptions::can_write, "C1G2Write"},
+      {param::C1G2BlockWrite, AccessOp::Kind::block_write, &EngineOptions::can_block_write, "C1G2BlockWrite"},
   };
   const Row *row = nullptr;
   for (const Row &r : rows)
@@ -332,7 +345,7 @@ Error read_op(const Parameter &p, const ReaderLimits &limits, AccessOp &op) {
     std::string name = def ? std::string(def->name) : "parameter " + std::to_string(p.type);
     return unsupported(p.type, name + " is not supported by this reader (it runs C1G2Read and C1G2Write only)");
   }
-  if (!(limits.*(row->can))) return unsupported(p.type, std::string(row->what) + " is not supported by this reader");
+  if (!(reader.*(row->can))) return unsupported(p.type, std::string(row->what) + " is not supported by this reader");
   op.kind = row->kind;
   op.op_id = static_cast<std::uint16_t>(num(p, "OpSpecID"));
   op.password = static_cast<std::uint32_t>(num(p, "AccessPassword"));
@@ -349,13 +362,13 @@ Error read_op(const Parameter &p, const ReaderLimits &limits, AccessOp &op) {
 
 }  // namespace
 
-Error read_accessspec(const Parameter &p, const ReaderLimits &limits, AccessRule &out) {
+Error read_accessspec(const Parameter &p, const EngineOptions &reader, AccessRule &out) {
   AccessRule a;
   a.id = static_cast<std::uint32_t>(num(p, "AccessSpecID"));
   a.antenna = static_cast<std::uint16_t>(num(p, "AntennaID"));
   a.rospec_id = static_cast<std::uint32_t>(num(p, "ROSpecID"));
   if (a.id == 0) return bad_field(p.type, "AccessSpecID", "AccessSpecID 0 is reserved (it means every AccessSpec)");
-  if (Error e = check_antenna(p.type, "AntennaID", a.antenna, limits); failed(e)) return e;
+  if (Error e = check_antenna(p.type, "AntennaID", a.antenna, reader); failed(e)) return e;
   if (num(p, "ProtocolID") != 1)
     return bad_field(p.type, "ProtocolID", "only the EPCglobal Class 1 Gen 2 air protocol is supported");
   if (num(p, "CurrentState") != 0) return bad_field(p.type, "CurrentState", "an AccessSpec is added in the Disabled state");
@@ -365,8 +378,9 @@ Error read_accessspec(const Parameter &p, const ReaderLimits &limits, AccessRule
                             ? static_cast<std::uint16_t>(num(*stop, "OperationCountValue")) : 0;
   if (const Parameter *report = find(p.params, param::AccessReportSpec))
     a.report = static_cast<AccessReportTrigger>(num(*report, "AccessReportTrigger"));
-  const Parameter *command = find(p.params, param::AccessCommand);
-  if (!command) return missing(param::AccessCommand, "an AccessSpec needs its AccessCommand");
+  Error missing_command;
+  const Parameter *command = needed(p, param::AccessCommand, missing_command);
+  if (!command) return missing_command;
   auto fault = [&](Error e) { return within(p.type, within(command->type, std::move(e))); };
   if (Error e = refuse_custom(*command); failed(e)) return within(p.type, e);
   for (const Parameter &sub : command->params) {
@@ -374,10 +388,10 @@ Error read_accessspec(const Parameter &p, const ReaderLimits &limits, AccessRule
       for (const Parameter &t : sub.params)
         if (Error e = read_target(t, a.targets.emplace_back()); failed(e)) return fault(within(sub.type, e));
     } else if (sub.type != custom_type) {
-      if (a.ops.size() >= limits.max_ops_per_accessspec)
+      if (a.ops.size() >= reader.max_ops_per_accessspec)
         return fault(parameter_fault(sub.type, StatusCode::P_OverflowParameter,
-                                     "at most " + std::to_string(limits.max_ops_per_accessspec) + " operations per AccessSpec"));
-      if (Error e = read_op(sub, limits, a.ops.emplace_back()); failed(e)) return fault(e);
+                                     "at most " + std::to_string(reader.max_ops_per_accessspec) + " operations per AccessSpec"));
+      if (Error e = read_op(sub, reader, a.ops.emplace_back()); failed(e)) return fault(e);
     }
   }
   a.source = p;

@@ -70,18 +70,9 @@ struct RoSpec {
   Parameter source;                            // as the client sent it (CurrentState aside)
 };
 
-// What the parser needs to know of the reader.
-struct ReaderLimits {
-  std::uint16_t antennas = 1;
-  std::uint32_t max_specs_per_rospec = 16;
-  std::uint32_t max_inventory_per_aispec = 4;
-  std::uint32_t max_ops_per_accessspec = 8;
-  std::uint8_t priority_levels = 8;
-  bool can_read = true, can_write = true, can_block_write = false;
-};
-
-// M_Success with `out` filled, or the refusal for ADD_ROSPEC's LLRPStatus.
-Error read_rospec(const Parameter &rospec, const ReaderLimits &limits, RoSpec &out);
+// M_Success with `out` filled, or the refusal for ADD_ROSPEC's LLRPStatus. The options say
+// what the reader has and can do.
+Error read_rospec(const Parameter &rospec, const EngineOptions &reader, RoSpec &out);
 
 // ---- AccessSpec ---------------------------------------------------------------------------
 
@@ -105,7 +96,7 @@ struct AccessRule {
   Parameter source;
 };
 
-Error read_accessspec(const Parameter &accessspec, const ReaderLimits &limits, AccessRule &out);
+Error read_accessspec(const Parameter &accessspec, const EngineOptions &reader, AccessRule &out);
 
 // ---- faults -------------------------------------------------------------------------------
 
