@@ -207,6 +207,18 @@ TEST_F(Access, AnAnswerAfterTheRoSpecEndedIsReportedAtOnce) {
   EXPECT_EQ(number(*find(tags[0].params, param::C1G2ReadOpSpecResult), "Result"), 3);
 }
 
+TEST_F(Access, AnAccessNeverAnsweredHoldsItsTagOnlyUntilTheRoSpecEnds) {
+  add_access(AccessBuild{});
+  start_rospec();
+  round({tag(1)});
+  round({tag(1)});
+  ASSERT_EQ(port.calls.size(), 1u);
+  ASSERT_EQ(status(by_id(msg::STOP_ROSPEC, 1)), StatusCode::M_Success);
+  ASSERT_EQ(status(by_id(msg::START_ROSPEC, 1)), StatusCode::M_Success);
+  round({tag(1)});
+  EXPECT_EQ(port.calls.size(), 2u);
+}
+
 TEST(AccessAfterTheEngine, AnAnswerAfterTheEngineIsGoneIsDropped) {
   RecordingOutbox outbox;
   FakeAccessPort port;

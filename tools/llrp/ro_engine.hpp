@@ -107,8 +107,8 @@ class AccessPort {
   // result per operation, in order; fewer when an operation failed and the rest were not tried
   // (the last one given is the failure). Called with no engine lock held, from whichever thread
   // called on_round(); must not block. `done` may be called from any thread, also before
-  // access() returns, and may call into the engine. A `done` never called leaves that tag's
-  // access pending until the ROSpec ends (then it is reported without results).
+  // access() returns, and may call into the engine. A tag waits for its answer before it is
+  // accessed again, until the ROSpec ends; an answer that comes after that is still reported.
   virtual void access(const AccessRequest &request, std::function<void(std::vector<AccessResult>)> done) = 0;
 };
 

@@ -118,6 +118,8 @@ void Engine::State::end_run(RoEntry &e, Time now, Batch &batch, std::uint32_t pr
   send_event(NotificationEvent::rospec, rospec_event(preempted_by ? 2 : 1, e.spec.id, preempted_by), now, batch);
   e.state = RoState::inactive;
   if (active == e.spec.id) active.reset();
+  // An access never answered must not keep its tag from the next run.
+  for (AccessEntry &a : accesses) a.in_flight.clear();
   if (e.spec.start == StartTrigger::periodic && e.spec.period_ms && e.first_start) {
     Time period = ms(e.spec.period_ms);
     Time next = *e.first_start + ((now - *e.first_start) / period + 1) * period;
