@@ -284,41 +284,93 @@ DiskQueue::SegmentRef DiskQueue::find_segment_locked(std::uint64_t id) const {
 }
 
 std::optional<std::pair<DiskQueue::Ticket, DiskQueue::Record>> DiskQueue::next() {
-    for (;;) {
-        Ticket t;
-        Entry e;
+    auto one = next_batch(1);
+    if (one.empty()) return std::nullopt;
+    return std::move(one.front());
+}
+
+namespace {
+// What one read from a segment may take at most while handing out a batch.
+constexpr std::uint64_t kBatchReadBytes = 256u << 10;
+}  // namespace
+
+std::vector<std::pair<DiskQueue::Ticket, DiskQueue::Record>> DiskQueue::next_batch(std::size_t max) {
+    struct Taken {
+        Ticket ticket;
+        Entry entry;
         SegmentRef seg;
+    };
+    std::vector<std::pair<Ticket, Record>> out;
+    std::vector<Taken> taken;
+    std::string bytes;
+    // Again while everything taken turned out damaged, so an empty answer means nothing waits.
+    while (out.empty()) {
+        taken.clear();
         {
             std::lock_guard lock(mu_);
-            advance_cursor_locked();
-            if (cursor_ >= entries_.size()) return std::nullopt;
-            Entry& at = entries_[cursor_];
-            at.state = State::sent;
-            --waiting_;
-            t = first_ticket_ + cursor_++;
-            e = at;
-            if (!e.memory) seg = find_segment_locked(e.segment);
+            while (taken.size() < max) {
+                advance_cursor_locked();
+                if (cursor_ >= entries_.size()) break;
+                Entry& at = entries_[cursor_];
+                at.state = State::sent;
+                --waiting_;
+                taken.push_back({first_ticket_ + cursor_++, at, at.memory ? nullptr : find_segment_locked(at.segment)});
+            }
         }
-        if (e.memory) return std::pair{t, *e.memory};
-        // Read outside the lock: appends go on meanwhile.
-        std::string bytes(e.size, '\0');
-        std::optional<Record> rec;
-        std::string why = "its segment is gone";
-        if (seg) {
-            if (!queue_record::pread_all(seg->fd, bytes.data(), bytes.size(), e.offset)) why = std::strerror(errno);
-            else if (!(rec = queue_record::decode(bytes))) why = "its length or CRC does not check out";
+        if (taken.empty()) break;
+        out.reserve(taken.size());
+        // Read outside the lock (appends go on meanwhile), one run of adjoining records at a time.
+        for (std::size_t i = 0; i < taken.size();) {
+            const Taken& first = taken[i];
+            if (first.entry.memory) {
+                out.emplace_back(first.ticket, *first.entry.memory);
+                ++i;
+                continue;
+            }
+            std::size_t j = i + 1;
+            std::uint64_t end = first.entry.offset + first.entry.size;
+            while (j < taken.size() && !taken[j].entry.memory && taken[j].entry.segment == first.entry.segment &&
+                   taken[j].entry.offset == end && end - first.entry.offset + taken[j].entry.size <= kBatchReadBytes)
+                end += taken[j++].entry.size;
+            bytes.resize(end - first.entry.offset);
+            std::string why = "its segment is gone";
+            bool read = false;
+            if (first.seg) {
+                read = queue_record::pread_all(first.seg->fd, bytes.data(), bytes.size(), first.entry.offset);
+                if (!read) why = std::strerror(errno);
+            }
+            for (std::size_t k = i; k < j; ++k) {
+                const Entry& e = taken[k].entry;
+                std::optional<Record> rec;
+                std::string record_why = why;
+                if (read) {
+                    rec = queue_record::decode(std::string_view(bytes).substr(e.offset - first.entry.offset, e.size));
+                    if (!rec) record_why = "its length or CRC does not check out";
+                } else if (first.seg && j - i > 1) {
+                    // The run could not be read whole: each record alone, so one bad spot costs one record.
+                    std::string alone(e.size, '\0');
+                    if (!queue_record::pread_all(first.seg->fd, alone.data(), alone.size(), e.offset)) record_why = std::strerror(errno);
+                    else if (!(rec = queue_record::decode(alone))) record_why = "its length or CRC does not check out";
+                }
+                if (rec) out.emplace_back(taken[k].ticket, std::move(*rec));
+                else drop_damaged(taken[k].ticket, first.seg, e.offset, record_why);
+            }
+            i = j;
         }
-        if (rec) return std::pair{t, std::move(*rec)};
-        // Damaged since it was written: dropped and counted; the records after it go on.
-        if (seg) keep_damaged(seg, "record at " + std::to_string(e.offset) + ": " + why);
-        std::vector<SegmentRef> released;
-        {
-            std::lock_guard lock(mu_);
-            settle_locked(t, true, false);
-            pop_settled_locked(released);
-        }
-        for (const SegmentRef& s : released) ::unlink(s->path.c_str());
     }
+    return out;
+}
+
+// Damaged since it was written: dropped and counted; the records after it go on.
+void DiskQueue::drop_damaged(Ticket t, const SegmentRef& seg, std::uint64_t offset, const std::string& why) {
+    if (seg) keep_damaged(seg, "record at " + std::to_string(offset) + ": " + why);
+    std::vector<SegmentRef> released;
+    {
+        std::lock_guard lock(mu_);
+        settle_locked(t, true, false);
+        pop_settled_locked(released);
+    }
+    for (const SegmentRef& s : released) ::unlink(s->path.c_str());
 }
 
 std::pair<std::uint64_t, std::uint64_t> DiskQueue::head_locked() const {

@@ -106,6 +106,9 @@ public:
 
     // The oldest record not yet handed out, or nullopt.
     std::optional<std::pair<Ticket, Record>> next();
+    // Up to `max` of the oldest records not yet handed out, in order (empty: none waiting).
+    // Records lying side by side in a segment are read from it in one call.
+    std::vector<std::pair<Ticket, Record>> next_batch(std::size_t max);
     // The broker has it.
     void ack(Ticket ticket);
     // The broker refused it for good.
@@ -168,6 +171,7 @@ private:
     void advance_cursor_locked();
     void release_locked(SegmentRef seg, std::vector<SegmentRef>& released);
     void settle(Ticket t, bool reject);
+    void drop_damaged(Ticket t, const SegmentRef& seg, std::uint64_t offset, const std::string& why);
     bool write_record_w(const std::string& rec, Entry& e);
     SegmentRef open_segment(std::uint64_t id);
     void roll_w();

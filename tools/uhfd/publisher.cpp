@@ -234,10 +234,8 @@ void Publisher::pump() {
             log::warning("publishing " + d.topic + ": " + session_->last_error());
     if (stopping_) return;  // what is queued stays queued for the next start
     std::uint64_t sent = 0;
-    while (in_flight_.size() < opt_.window) {
-        auto next = queue_.next();
-        if (!next) break;
-        auto& [ticket, rec] = *next;
+    // What the window has room for, read from the disk at once.
+    for (auto& [ticket, rec] : queue_.next_batch(opt_.window - in_flight_.size())) {
         auto mid = session_->publish(rec.topic, rec.payload, 1, false);
         if (!mid) {
             log::warning("publishing " + rec.topic + ": " + session_->last_error());
