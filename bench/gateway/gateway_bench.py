@@ -26,6 +26,7 @@ import time
 BUILD = os.environ.get("BUILD_DIR", "build")
 UHFD = os.path.join(BUILD, "tools/uhfd/uhfd")
 UHFSIM = os.path.join(BUILD, "tools/uhfsim")
+REFERENCE = os.path.join(BUILD, "bench/uhfd_exchange_reference")
 TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -93,6 +94,19 @@ class Run:
                 raise RuntimeError("uhfsim did not start")
             time.sleep(0.02)
         return link, control
+
+    def sim_tcp(self, name, tags, seed):
+        """A virtual reader on a TCP port; its device string and control socket."""
+        control = self.path(name + ".ctl")
+        link = self.path(name + ".addr")
+        self.start([UHFSIM, "--tags", str(tags), "--seed", str(seed), "--tcp", "127.0.0.1:0", "--link", link,
+                    "--control", control], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        end = time.monotonic() + 10
+        while not (os.path.islink(link) and os.path.exists(control)):
+            if time.monotonic() > end:
+                raise RuntimeError("uhfsim did not start")
+            time.sleep(0.02)
+        return os.readlink(link), control
 
     def uhfd(self, port, readers, queue_max=100000, extra=""):
         conf = self.path("uhfd.toml")
@@ -284,6 +298,99 @@ def soak(args):
         print("  RSS after the first minute: min %d max %d KiB" % (min(first), max(first)))
 
 
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def exchange_reference(devices, round_ms, seconds):
+    """CPU seconds per round of the same inventory rounds made by a program that does only them."""
+    out = subprocess.run([REFERENCE, str(round_ms), str(seconds)] + devices, capture_output=True, text=True,
+                         check=True, timeout=seconds + 120).stdout.split()
+    got = dict(zip(out[0::2], out[1::2]))
+    return float(got["cpu_s"]) / max(1, int(got["rounds"])), int(got["rounds"]), int(got["failed"])
+
+
+def scale(args):
+    with Run() as run:
+        port = free_port()
+        run.broker(port)
+        devices, controls = [], []
+        for i in range(args.readers):
+            device, ctl = run.sim_tcp("r%d" % i, args.tags, 300 + i)
+            devices.append(device)
+            controls.append(ctl)
+        print("scale: %d virtual readers over TCP, %d tags each, rounds every %d ms; load average %s"
+              % (args.readers, args.tags, args.round_ms, load_average()))
+        # The exchanges alone first: a virtual reader serves one client at a time.
+        per_round, ref_rounds, ref_failed = exchange_reference(devices, args.round_ms, args.reference_seconds)
+        print("  the exchanges alone (uhfd_exchange_reference, %d s): %d rounds, %d failed, %.0f us of CPU a round"
+              % (args.reference_seconds, ref_rounds, ref_failed, per_round * 1e6))
+        sub = Subscriber(run, port, "uhf/bench/+/events")
+        time.sleep(0.5)
+        readers = [dict(name="r%d" % i, device=d, round=args.round_ms, departure=3000, report=args.report_ms)
+                   for i, d in enumerate(devices)]
+        gw = run.uhfd(port, readers)
+        time.sleep(5)  # every reader online and its first rounds made
+        sub.take()
+        controls = [Control(c) for c in controls]
+        cpu0, t0 = cpu_seconds(gw.pid), time.monotonic()
+        rss, samples, missed, events = [], [], 0, 0
+        next_rss = t0
+        while time.monotonic() - t0 < args.minutes * 60:
+            if time.monotonic() >= next_rss:
+                rss.append((time.monotonic() - t0, rss_kib(gw.pid)))
+                next_rss += 10
+            # A tag into one reader's field at a random moment of its round, until its arrival.
+            ctl = random.choice(controls)
+            time.sleep(random.uniform(0, args.round_ms / 1000))
+            start = time.monotonic()
+            tag_id = ctl("add epc").split()[1]
+            got = None
+            while got is None and time.monotonic() < start + 5:
+                for t, line in sub.take():
+                    events += 1
+                    if got is None and '"arrived"' in line and tag_id in line:
+                        got = t
+                time.sleep(0.001)
+            if got is None:
+                missed += 1
+            else:
+                samples.append((got - start) * 1000)
+            ctl("remove " + tag_id)
+            time.sleep(max(0.0, 1 - (time.monotonic() - t0) % 1))
+        elapsed = time.monotonic() - t0
+        used = cpu_seconds(gw.pid) - cpu0
+        rss.append((elapsed, rss_kib(gw.pid)))
+        threads = cpu_by_thread(gw.pid)
+        # The exchanges' share: the rounds uhfd made in the run (paced, so readers x rounds a second)
+        # at what the reference paid for each.
+        rounds = args.readers * elapsed * 1000 / args.round_ms
+        exchanges = rounds * per_round
+        print("  %.0f s, load average at the end %s" % (elapsed, load_average()))
+        print("  uhfd CPU: %.1f %% of a core in all; the exchanges (%d rounds at %.0f us) %.1f %%; beyond them %.1f %%"
+              " (goal <= 25 %%)" % (100 * used / elapsed, rounds, per_round * 1e6, 100 * exchanges / elapsed,
+                                   100 * (used - exchanges) / elapsed))
+        readers_cpu = sum(v for k, v in threads.items() if k.startswith("uhfd-r:"))
+        print("  uhfd CPU since start by thread: reader threads %.1f s, the rest %.1f s"
+              % (readers_cpu, sum(threads.values()) - readers_cpu))
+        print("  uhfd RSS (KiB) every 10 s: %s" % " ".join(str(k) for _, k in rss))
+        later = [k for t, k in rss if t >= 60] or [rss[-1][1]]
+        print("  RSS after the first minute: min %d max %d KiB (goal <= %d KiB, flat)" % (min(later), max(later), 64 * 1024))
+        ms = sorted(samples)
+        if ms:
+            print("  tag to subscriber, %d samples (%d missed): p50 %.1f ms  p90 %.1f ms  p99 %.1f ms  max %.1f ms"
+                  "  (goal: p99 <= %d ms)" % (len(ms), missed, percentile(ms, 50), percentile(ms, 90),
+                                             percentile(ms, 99), ms[-1], args.round_ms + 20))
+        print("  events seen by the subscriber: %d" % events)
+
+
 def drain(args):
     with Run() as run:
         port = free_port()
@@ -371,11 +478,18 @@ def main():
     b.add_argument("--churn", type=int, default=5)
     b.add_argument("--round-ms", type=int, default=200)
     b.add_argument("--seconds", type=int, default=600)
+    s = sub.add_parser("scale")
+    s.add_argument("--readers", type=int, default=64)
+    s.add_argument("--tags", type=int, default=20)
+    s.add_argument("--round-ms", type=int, default=200)
+    s.add_argument("--report-ms", type=int, default=10000)
+    s.add_argument("--minutes", type=float, default=10)
+    s.add_argument("--reference-seconds", type=int, default=60)
     c = sub.add_parser("drain")
     c.add_argument("--events", type=int, default=100000)
     c.add_argument("--readers", type=int, default=8)
     args = ap.parse_args()
-    {"latency": latency, "soak": soak, "drain": drain}[args.what](args)
+    {"latency": latency, "soak": soak, "scale": scale, "drain": drain}[args.what](args)
 
 
 if __name__ == "__main__":
