@@ -77,6 +77,11 @@ void TagTracker::restore(const std::vector<TagState>& tags) {
     }
 }
 
+const TagState* TagTracker::find(const TagKey& key) const {
+    const auto it = present_.find(key);
+    return it == present_.end() ? nullptr : &it->second;
+}
+
 std::vector<TagState> TagTracker::present() const {
     std::vector<TagState> out;
     out.reserve(present_.size());

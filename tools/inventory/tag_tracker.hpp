@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct TagState {
     std::optional<int> rssi;     // of the latest read
     std::optional<int> peak_rssi;
     long reads = 0;  // since it arrived (in a report: within the interval)
+    std::string zone;  // where the reader names its antennas: the tag's zone (else "")
     Stamp first_seen;
     Stamp last_seen;
 };
@@ -69,6 +71,8 @@ public:
     void restore(const std::vector<TagState>& tags);
 
     std::vector<TagState> present() const;
+    // The tag if present, else nullptr (valid until the next call that changes the tracker).
+    const TagState* find(const TagKey& key) const;
     std::size_t size() const { return present_.size(); }
 
 private:

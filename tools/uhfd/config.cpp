@@ -8,6 +8,7 @@
 
 #include "layout_config.hpp"
 #include "llrp_config.hpp"
+#include "tag_config.hpp"
 #include "toml_section.hpp"
 #include "uhfreader.h"
 
@@ -172,6 +173,7 @@ void parse_reader(Section& s, const std::map<std::string, inventory::Layout>& la
     else if (r.layout_name == "raw") r.layout = inventory::raw_layout();
     else if (auto it = layouts.find(r.layout_name); it != layouts.end()) r.layout = it->second;
     else s.problem("layout", "no layout '" + r.layout_name + "': \"virtual\", \"raw\" or a [layouts.NAME] table");
+    parse_tag_settings(s, r.filter, r.zones);
 }
 
 }  // namespace

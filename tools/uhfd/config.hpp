@@ -15,6 +15,8 @@
 #include "inventory/layout.hpp"
 #include "llrp_config.hpp"
 #include "log.hpp"
+#include "tag_filter.hpp"
+#include "zones.hpp"
 
 namespace uhfd {
 
@@ -48,6 +50,8 @@ struct ReaderConfig {
     std::string layout_name = "virtual";
     inventory::Layout layout;
     std::optional<LlrpListen> llrp;  // its LLRP face (llrp_config.hpp); none: no face
+    TagFilter filter;    // which reads count (tag_filter.hpp)
+    ZoneSettings zones;  // antennas' zones and when a tag has moved (zones.hpp)
 
     // Every setting, the layout's fields included: a reload restarts a reader unless its new
     // configuration equals the running one. Defaulted, so a field added here is compared too.

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "inventory/epc_json.hpp"
 #include "inventory/family.hpp"
 
 namespace uhfd {
@@ -34,6 +35,13 @@ nlohmann::ordered_json optional_int(const std::optional<int>& v) { return v ? nl
 
 }  // namespace
 
+nlohmann::ordered_json epc_brief(const uhf_epc& e) {
+    nlohmann::ordered_json j = inventory::epc_json(e);
+    j.erase("fields");
+    j.erase("filter");
+    return j;
+}
+
 nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest) {
     nlohmann::ordered_json j{{"id", hex(t.id)},
                      {"family", inventory::name(t.family)},
@@ -43,6 +51,9 @@ nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest) 
                      {"first_seen", iso8601(t.first_seen.wall)},
                      {"last_seen", iso8601(t.last_seen.wall)}};
     if (with_latest) j["rssi"] = optional_int(t.rssi);
+    if (!t.zone.empty()) j["zone"] = t.zone;
+    if (t.family == inventory::Family::epc)
+        if (const auto epc = inventory::decode_epc(t.id)) j["epc"] = epc_brief(*epc);
     return j;
 }
 
@@ -64,6 +75,12 @@ nlohmann::ordered_json event_json(const EventSource& src, const DiskQueue::Seque
                 nlohmann::ordered_json j = head(src, seq, arrived ? "arrived" : "departed",
                                         arrived ? e.event.tag.first_seen : inventory::Stamp::now());
                 j["tag"] = tag_json(e.event.tag, true);
+                return j;
+            } else if constexpr (std::is_same_v<E, TagMoved>) {
+                nlohmann::ordered_json j = head(src, seq, "moved", e.time);
+                j["from"] = e.from;
+                j["to"] = e.to;
+                j["tag"] = tag_json(e.tag, true);
                 return j;
             } else if constexpr (std::is_same_v<E, IntervalReport>) {
                 nlohmann::ordered_json j = head(src, seq, "report", e.report.end);

@@ -12,6 +12,7 @@
 
 #include "disk_queue.hpp"
 #include "reader_state.hpp"
+#include "uhfreader.h"
 
 namespace uhfd {
 
@@ -24,7 +25,11 @@ struct EventSource {
     std::string reader;
 };
 
-// A tag as events show it; `with_latest` adds the latest read's rssi.
+// A GS1 EPC as events show it: {"uri", "tag_uri", "scheme", "gs1"} (no gs1 where the scheme has none).
+nlohmann::ordered_json epc_brief(const uhf_epc& e);
+
+// A tag as events show it; `with_latest` adds the latest read's rssi. "zone" where the reader
+// names zones and the tag has one; "epc" for an EPC-family id that decodes as a GS1 EPC.
 nlohmann::ordered_json tag_json(const inventory::TagState& t, bool with_latest);
 
 // nullopt-free: every event kind has a body. The status events are not sequenced. A consumer

@@ -23,6 +23,8 @@ struct ReaderCounters {
     std::uint64_t reads = 0;
     std::uint64_t arrivals = 0;
     std::uint64_t departures = 0;
+    std::uint64_t moves = 0;     // `moved` events (zones)
+    std::uint64_t filtered = 0;  // reads the reader's filters dropped
     std::uint64_t reports = 0;
     std::uint64_t undecoded_pages = 0;
     std::uint64_t reconnects = 0;  // successful ones
@@ -50,6 +52,13 @@ struct ReaderSnapshot {
 struct TagChanged {
     inventory::TagEvent event;
 };
+// A tag whose strongest zone changed (zones.hpp); `tag` carries the new zone.
+struct TagMoved {
+    inventory::Stamp time;
+    inventory::TagState tag;
+    std::string from;
+    std::string to;
+};
 struct IntervalReport {
     inventory::Report report;
 };
@@ -60,6 +69,6 @@ struct PagesRead {
 struct StateChanged {
     ReaderSnapshot snapshot;  // without tags
 };
-using ReaderEvent = std::variant<TagChanged, IntervalReport, PagesRead, StateChanged>;
+using ReaderEvent = std::variant<TagChanged, TagMoved, IntervalReport, PagesRead, StateChanged>;
 
 }  // namespace uhfd

@@ -23,7 +23,8 @@ constexpr milliseconds kPresenceEvery{1000};
 ReaderWorker::ReaderWorker(ReaderConfig config, Backoff backoff)
     : config_(std::move(config)),
       backoff_(backoff),
-      tracker_(config_.departure_timeout, config_.report_interval.count() > 0) {
+      tracker_(config_.departure_timeout, config_.report_interval.count() > 0),
+      zones_(config_.zones) {
     state_.name = config_.name;
     state_.device = config_.device;
     state_.address = config_.address;
@@ -335,6 +336,39 @@ void ReaderWorker::save_presence_now(const inventory::Stamp& now, bool changed) 
         log::debug("reader " + config_.name + ": cannot save its presence to " + presence_path_);
 }
 
+std::vector<ReaderEvent> ReaderWorker::tag_events(std::vector<inventory::TagEvent> events,
+                                                  const std::vector<ZoneMove>& moves, const inventory::Stamp& now) {
+    std::vector<ReaderEvent> out;
+    out.reserve(events.size() + moves.size());
+    const auto departures = std::stable_partition(events.begin(), events.end(), [](const inventory::TagEvent& e) {
+        return e.kind == inventory::TagEvent::Kind::arrived;
+    });
+    for (auto it = events.begin(); it != departures; ++it) {
+        it->tag.zone = zones_.zone_of({it->tag.family, it->tag.id});
+        out.push_back(TagChanged{std::move(*it)});
+    }
+    for (const ZoneMove& m : moves) {
+        const inventory::TagState* t = tracker_.find(m.key);
+        if (!t) continue;  // departed in this very round
+        TagMoved moved{now, *t, m.from, m.to};
+        moved.tag.zone = m.to;
+        out.push_back(std::move(moved));
+    }
+    for (auto it = departures; it != events.end(); ++it) {
+        const inventory::TagKey key{it->tag.family, it->tag.id};
+        it->tag.zone = zones_.zone_of(key);
+        zones_.forget(key);
+        out.push_back(TagChanged{std::move(*it)});
+    }
+    return out;
+}
+
+std::vector<inventory::TagState> ReaderWorker::present_with_zones() const {
+    std::vector<inventory::TagState> tags = tracker_.present();
+    for (auto& t : tags) t.zone = zones_.zone_of({t.family, t.id});
+    return tags;
+}
+
 void ReaderWorker::run() {
     // "uhfd-r:" and the name's start, within the kernel's 15 characters.
     pthread_setname_np(pthread_self(), ("uhfd-r:" + config_.name.substr(0, 8)).c_str());
@@ -412,10 +446,8 @@ void ReaderWorker::run_rounds(uhf_link*& link) {
         const inventory::Stamp now = inventory::Stamp::now();
         if (round.failure == UHF_ERR_CANCELLED) return;  // request_stop(): the round is not counted
 
-        std::vector<inventory::TagEvent> events;
-        tracker_.observe(round.reads, now, events);
-        // Only a whole round can say a tag is gone.
-        if (!round.failed()) tracker_.expire(now, events);
+        // The counters say what the reader read; from here on only the reads the filters keep
+        // exist: for the tracker, the zones and the rounds channel alike.
         std::uint64_t reads = 0;
         std::map<int, std::uint64_t> by_antenna;
         for (const auto& r : round.reads) {
@@ -423,6 +455,15 @@ void ReaderWorker::run_rounds(uhf_link*& link) {
             reads += n;
             if (r.tag.antenna) by_antenna[*r.tag.antenna] += n;
         }
+        const std::size_t filtered = config_.filter.apply(round.reads);
+
+        std::vector<inventory::TagEvent> events;
+        tracker_.observe(round.reads, now, events);
+        std::vector<ZoneMove> moves;
+        zones_.observe(round.reads, now, moves);
+        // Only a whole round can say a tag is gone.
+        if (!round.failed()) tracker_.expire(now, events);
+        std::vector<ReaderEvent> tag_changes = tag_events(std::move(events), moves, now);
         {
             std::lock_guard lock(state_mu_);
             ReaderCounters& c = state_.counters;
@@ -435,19 +476,25 @@ void ReaderWorker::run_rounds(uhf_link*& link) {
             if (!round.pages.empty()) ++c.pages;
             c.exchanges += static_cast<std::uint64_t>(round.exchanges);
             c.reads += reads;
+            c.filtered += filtered;
             c.undecoded_pages += config_.layout.raw ? 0 : round.pages.size();
             c.last_round_ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
-            for (const auto& e : events)
-                ++(e.kind == inventory::TagEvent::Kind::arrived ? c.arrivals : c.departures);
-            state_.tags = tracker_.present();
+            for (const auto& e : tag_changes)
+                if (const auto* t = std::get_if<TagChanged>(&e))
+                    ++(t->event.kind == inventory::TagEvent::Kind::arrived ? c.arrivals : c.departures);
+                else
+                    ++c.moves;
+            state_.tags = present_with_zones();
             state_.tags_present = state_.tags.size();
         }
         emit_round(RoundSeen{now, round.reads, round.failed()});
-        const bool changed = !events.empty();
-        for (auto& e : events) emit(TagChanged{std::move(e)});
+        const bool changed = !tag_changes.empty();
+        for (const auto& e : tag_changes) emit(e);
         if (!round.pages.empty()) emit(PagesRead{now, std::move(round.pages)});
         if (config_.report_interval.count() > 0 && t1 >= next_report) {
-            emit(IntervalReport{tracker_.take_report(now)});
+            inventory::Report report = tracker_.take_report(now);
+            for (auto& t : report.tags) t.zone = zones_.zone_of({t.family, t.id});
+            emit(IntervalReport{std::move(report)});
             {
                 std::lock_guard lock(state_mu_);
                 ++state_.counters.reports;

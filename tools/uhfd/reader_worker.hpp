@@ -32,6 +32,7 @@
 #include "config.hpp"
 #include "inventory/tag_tracker.hpp"
 #include "reader_state.hpp"
+#include "zones.hpp"
 
 namespace uhfd {
 
@@ -122,6 +123,10 @@ private:
     // Waits until `until`, running the commands that arrive meanwhile (at least one when any waits).
     void command_gap(uhf_link* link, std::chrono::steady_clock::time_point until);
     void save_presence_now(const inventory::Stamp& now, bool changed);
+    // The round's tag events (zones set) and moves, in the order they are sent: arrivals, moves, departures.
+    std::vector<ReaderEvent> tag_events(std::vector<inventory::TagEvent> events, const std::vector<ZoneMove>& moves,
+                                        const inventory::Stamp& now);
+    std::vector<inventory::TagState> present_with_zones() const;
     void emit(const ReaderEvent& e);
     void emit_round(const RoundSeen& seen);
     void set_state(LinkState s, const std::string& reason);
@@ -169,6 +174,7 @@ private:
     bool trace_on_ = false;  // reader thread only
 
     inventory::TagTracker tracker_;  // reader thread only
+    ZoneTracker zones_;              // reader thread only
 };
 
 }  // namespace uhfd

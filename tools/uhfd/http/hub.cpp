@@ -236,6 +236,14 @@ void Hub::post_event(const std::string& reader, const ReaderEvent& e) {
                      {"time", iso8601(std::chrono::system_clock::now())},
                      {"tag", tag_json(t->event.tag, true)}};
         deliver(std::make_shared<const std::string>(message("tag", j)), [&reader](const Mailbox& m) { return m.reader == reader; });
+    } else if (const auto* m = std::get_if<TagMoved>(&e)) {
+        const Json j{{"reader", reader},
+                     {"type", "moved"},
+                     {"time", iso8601(m->time.wall)},
+                     {"from", m->from},
+                     {"to", m->to},
+                     {"tag", tag_json(m->tag, true)}};
+        deliver(std::make_shared<const std::string>(message("tag", j)), [&reader](const Mailbox& mb) { return mb.reader == reader; });
     } else if (const auto* s = std::get_if<StateChanged>(&e)) {
         Json j = reader_status_json(gateway_id_, s->snapshot, 0);
         j.erase("gateway");
