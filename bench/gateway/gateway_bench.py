@@ -27,6 +27,7 @@ BUILD = os.environ.get("BUILD_DIR", "build")
 UHFD = os.path.join(BUILD, "tools/uhfd/uhfd")
 UHFSIM = os.path.join(BUILD, "tools/uhfsim")
 REFERENCE = os.path.join(BUILD, "bench/uhfd_exchange_reference")
+SLOW_SYNC = os.path.join(BUILD, "bench/libuhfd_slow_sync.so")
 TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -95,12 +96,19 @@ class Run:
             time.sleep(0.02)
         return link, control
 
-    def sim_tcp(self, name, tags, seed):
-        """A virtual reader on a TCP port; its device string and control socket."""
+    def sim_tcp(self, name, tags, seed, trace=None):
+        """A virtual reader on a TCP port; its device string and control socket. With `trace`, a
+        function called with each frame line the reader traces and the time it arrived."""
         control = self.path(name + ".ctl")
         link = self.path(name + ".addr")
-        self.start([UHFSIM, "--tags", str(tags), "--seed", str(seed), "--tcp", "127.0.0.1:0", "--link", link,
-                    "--control", control], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        argv = [UHFSIM, "--tags", str(tags), "--seed", str(seed), "--tcp", "127.0.0.1:0", "--link", link,
+                "--control", control] + (["--trace"] if trace else [])
+        p = self.start(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE if trace else subprocess.DEVNULL)
+        if trace:
+            def read():
+                for line in p.stderr:
+                    trace(time.monotonic(), line)
+            threading.Thread(target=read, daemon=True).start()
         end = time.monotonic() + 10
         while not (os.path.islink(link) and os.path.exists(control)):
             if time.monotonic() > end:
@@ -108,7 +116,7 @@ class Run:
             time.sleep(0.02)
         return os.readlink(link), control
 
-    def uhfd(self, port, readers, queue_max=100000, extra=""):
+    def uhfd(self, port, readers, queue_max=100000, extra="", env=None):
         conf = self.path("uhfd.toml")
         with open(conf, "w") as f:
             f.write('[gateway]\nid = "bench"\nqueue_dir = "%s"\nqueue_max_events = %d\n'
@@ -118,7 +126,8 @@ class Run:
                 f.write('[[readers]]\nname = "%s"\ndevice = "%s"\nfamilies = ["epc", "gb", "gjb"]\n'
                         'round_interval_ms = %d\ndeparture_timeout_ms = %d\nreport_interval_ms = %d\n'
                         % (r["name"], r["device"], r["round"], r["departure"], r["report"]))
-        return self.start([UHFD, "--config", conf], stdout=subprocess.DEVNULL, stderr=open(self.path("uhfd.log"), "w"))
+        return self.start([UHFD, "--config", conf], stdout=subprocess.DEVNULL, stderr=open(self.path("uhfd.log"), "w"),
+                          env=env)
 
 
 class Subscriber:
@@ -391,6 +400,67 @@ def scale(args):
         print("  events seen by the subscriber: %d" % events)
 
 
+def jitter_pass(args, slow):
+    """Start-to-start times of every reader's rounds (ms), with tags coming and going so the queue
+    appends and syncs all along; `slow`: every fdatasync of uhfd takes 300 ms."""
+    with Run() as run:
+        port = free_port()
+        run.broker(port)
+        starts = {}
+
+        def tracer(name):
+            def seen(t, line):
+                # A round begins with the EPC query, as the reader receives it.
+                if b"<-" in line and b"EPC_Query_ON" in line:
+                    starts.setdefault(name, []).append(t)
+            return seen
+
+        readers, controls = [], []
+        for i in range(args.readers):
+            device, ctl = run.sim_tcp("r%d" % i, args.tags, 500 + i, trace=tracer("r%d" % i))
+            readers.append(dict(name="r%d" % i, device=device, round=args.round_ms, departure=1000, report=1000))
+            controls.append(ctl)
+        env = dict(os.environ)
+        if slow:
+            env["LD_PRELOAD"] = os.path.abspath(SLOW_SYNC)
+            env["SLOW_SYNC_MS"] = "300"
+        gw = run.uhfd(port, readers, env=env)
+        time.sleep(3)
+        starts.clear()
+        controls = [Control(c) for c in controls]
+        t0 = time.monotonic()
+        added = [None] * len(controls)
+        while time.monotonic() - t0 < args.seconds:
+            # Every reader gains a tag and loses the one it gained before, each second.
+            for i, ctl in enumerate(controls):
+                if added[i]:
+                    ctl("remove " + added[i])
+                added[i] = ctl("add epc").split()[1]
+            time.sleep(max(0.0, 1 - (time.monotonic() - t0) % 1))
+        maps = open("/proc/%d/maps" % gw.pid).read()
+        if slow and "slow_sync" not in maps:
+            raise RuntimeError("the slow-disk shim is not loaded in uhfd")
+        gaps = []
+        for times in starts.values():
+            gaps += [(b - a) * 1000 for a, b in zip(times, times[1:])]
+        log = open(run.path("uhfd.log")).read()
+        os.kill(gw.pid, signal.SIGTERM)
+        return gaps, log
+
+
+def jitter(args):
+    print("round start jitter: %d readers over TCP, rounds every %d ms, %d s a pass; load average %s"
+          % (args.readers, args.round_ms, args.seconds, load_average()))
+    for slow in (False, True):
+        gaps, _ = jitter_pass(args, slow)
+        dev = sorted(abs(g - args.round_ms) for g in gaps)
+        print("  %-24s %5d intervals: start-to-start p50 %.1f ms; |interval - %d ms| p50 %.2f  p99 %.2f  max %.2f ms"
+              " (goal p99 <= 10 ms)" % ("fdatasync 300 ms:" if slow else "normal disk:", len(gaps),
+                                        percentile(gaps, 50), args.round_ms, percentile(dev, 50), percentile(dev, 99),
+                                        dev[-1]))
+    print("  load average at the end %s" % load_average())
+
+
 def drain(args):
     with Run() as run:
         port = free_port()
@@ -485,11 +555,16 @@ def main():
     s.add_argument("--report-ms", type=int, default=10000)
     s.add_argument("--minutes", type=float, default=10)
     s.add_argument("--reference-seconds", type=int, default=60)
+    j = sub.add_parser("jitter")
+    j.add_argument("--readers", type=int, default=8)
+    j.add_argument("--tags", type=int, default=20)
+    j.add_argument("--round-ms", type=int, default=200)
+    j.add_argument("--seconds", type=int, default=60)
     c = sub.add_parser("drain")
     c.add_argument("--events", type=int, default=100000)
     c.add_argument("--readers", type=int, default=8)
     args = ap.parse_args()
-    {"latency": latency, "soak": soak, "scale": scale, "drain": drain}[args.what](args)
+    {"latency": latency, "soak": soak, "scale": scale, "jitter": jitter, "drain": drain}[args.what](args)
 
 
 if __name__ == "__main__":
