@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,8 +10,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <fstream>
-#include <string>
 #include <thread>
 
 #include "sim/pty_reader.hpp"
@@ -51,13 +48,6 @@ private:
 std::size_t queued(int fd) {
     int n = 0;
     return ::ioctl(fd, FIONREAD, &n) == 0 ? static_cast<std::size_t>(n) : 0;
-}
-
-// The thread is waiting in read(2): the kernel shows the call it sleeps in.
-bool blocked_in_read(pid_t tid) {
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    long nr = -1;
-    return (in >> nr) && nr == SYS_read;
 }
 
 short poll_events(int fd, int timeout_ms) {
@@ -101,10 +91,10 @@ TEST(PtyHangUp, WakesABlockedReadAndDropsAPendingReply) {
     ASSERT_EQ(::write(host.fd(), kRequest.data(), kRequest.size()), static_cast<ssize_t>(kRequest.size()));
     ASSERT_TRUE(reader.wait_for_requests(1, 2s));
 
-    const pid_t host_thread = static_cast<pid_t>(::syscall(SYS_gettid));
+    const pid_t host_thread = uhftest::this_thread_id();
     std::thread unplug([&] {
         // Unplugged while the host is blocked in its read, not before it got there.
-        uhftest::eventually([&] { return blocked_in_read(host_thread); }, 5s);
+        uhftest::eventually([&] { return uhftest::blocked_in(host_thread, {SYS_read}); }, 5s);
         reader.hang_up();
     });
     std::uint8_t buf[64];

@@ -2,7 +2,13 @@
 // their own in tests/uhfd/harness.hpp, beside the processes they start).
 #pragma once
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
+#include <initializer_list>
+#include <string>
 #include <thread>
 
 namespace uhftest {
@@ -16,6 +22,30 @@ bool eventually(Done done, std::chrono::milliseconds within) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return done();
+}
+
+// The calling thread's id, for blocked_in() from another thread.
+inline pid_t this_thread_id() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+
+// The thread `tid` of this process sleeps in one of these system calls (SYS_read, SYS_ppoll...):
+// the kernel shows the call a blocked thread waits in. For a test that must act while another
+// thread is waiting, not before it got there.
+inline bool blocked_in(pid_t tid, std::initializer_list<long> calls) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long nr = -1;
+    if (!(in >> nr)) return false;
+    for (long c : calls)
+        if (c == nr) return true;
+    return false;
+}
+
+// ... in poll(2) or ppoll(2) (aarch64 has only the second).
+inline bool blocked_in_poll(pid_t tid) {
+#ifdef SYS_poll
+    return blocked_in(tid, {SYS_poll, SYS_ppoll});
+#else
+    return blocked_in(tid, {SYS_ppoll});
+#endif
 }
 
 }  // namespace uhftest

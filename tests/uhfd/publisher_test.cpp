@@ -1,5 +1,6 @@
 // The publisher against a real mosquitto broker: order, outages and retained state.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include "disk_queue.hpp"
 #include "harness.hpp"
@@ -129,7 +130,9 @@ public:
             ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
             fillers_.push_back(c);
         }
-        std::this_thread::sleep_for(100ms);
+        // The first one's connection is complete, so the accept queue (one long) is full.
+        pollfd first{fillers_.front(), POLLOUT, 0};
+        ::poll(&first, 1, 5000);
     }
     ~FullListener() {
         for (int c : fillers_) ::close(c);
