@@ -39,13 +39,4 @@ inline bool blocked_in(pid_t tid, std::initializer_list<long> calls) {
     return false;
 }
 
-// ... in poll(2) or ppoll(2) (aarch64 has only the second).
-inline bool blocked_in_poll(pid_t tid) {
-#ifdef SYS_poll
-    return blocked_in(tid, {SYS_poll, SYS_ppoll});
-#else
-    return blocked_in(tid, {SYS_ppoll});
-#endif
-}
-
 }  // namespace uhftest
