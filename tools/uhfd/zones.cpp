@@ -17,10 +17,10 @@ void ZoneTracker::observe(const std::vector<inventory::TagRead>& reads, const in
     for (auto& [key, place] : tags_) judge(place, key, now.mono, moves);
 }
 
-std::string ZoneTracker::strongest(const Place& p, int min_rounds) const {
+std::string ZoneTracker::strongest(const Place& p, int min_rounds, std::chrono::milliseconds span) const {
     struct Tally {
         int peak = INT_MIN;
-        std::set<std::chrono::steady_clock::time_point> rounds;
+        std::set<std::chrono::steady_clock::time_point> rounds;  // ordered: first and latest at the ends
     };
     std::map<std::string, Tally> by_zone;
     for (const Seen& s : p.recent) {
@@ -31,7 +31,8 @@ std::string ZoneTracker::strongest(const Place& p, int min_rounds) const {
     std::string best;
     int best_peak = INT_MIN;
     for (const auto& [zone, t] : by_zone) {
-        if (static_cast<int>(t.rounds.size()) < min_rounds) continue;
+        const bool settled = static_cast<int>(t.rounds.size()) >= min_rounds && *t.rounds.rbegin() - *t.rounds.begin() >= span;
+        if (zone != p.zone && !settled) continue;
         if (best.empty() || t.peak > best_peak || (t.peak == best_peak && zone == p.zone)) {
             best = zone;
             best_peak = t.peak;
@@ -44,22 +45,13 @@ void ZoneTracker::judge(Place& p, const inventory::TagKey& key, std::chrono::ste
                         std::vector<ZoneMove>& moves) {
     while (!p.recent.empty() && now - p.recent.front().at > settings_.window) p.recent.pop_front();
     if (p.zone.empty()) {
-        p.zone = strongest(p, 1);
+        p.zone = strongest(p, 1, std::chrono::milliseconds(0));
         return;
     }
-    const std::string best = strongest(p, settings_.min_rounds);
-    if (best.empty() || best == p.zone) {
-        p.candidate.clear();
-        return;
-    }
-    if (best != p.candidate) {
-        p.candidate = best;
-        p.candidate_since = now;
-    }
-    if (now - p.candidate_since < settings_.hold) return;
+    const std::string best = strongest(p, settings_.min_rounds, settings_.hold);
+    if (best.empty() || best == p.zone) return;
     moves.push_back({key, p.zone, best});
     p.zone = best;
-    p.candidate.clear();
 }
 
 std::string ZoneTracker::zone_of(const inventory::TagKey& key) const {

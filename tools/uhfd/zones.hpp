@@ -1,8 +1,9 @@
 // Read zones: a name for each antenna a reader uses (several may share one), and where each tag
 // is: the zone whose reads were strongest (peak RSSI) within the last `window`. A tag is placed
-// by its first zoned read; it moves only when another zone, read in at least `min_rounds` rounds
-// within the window, has been the strongest for `hold` — so one stray read moves nothing.
-// Reads on an antenna without a zone leave a tag where it was.
+// by its first zoned read. Another zone takes it only once that zone has read it in at least
+// `min_rounds` rounds spread over at least `hold` (first to latest read within the window) and
+// its peak beats the current zone's: one stray read, or a burst shorter than the hold, moves
+// nothing. Reads on an antenna without a zone leave a tag where it was.
 #pragma once
 
 #include <chrono>
@@ -53,12 +54,10 @@ private:
     struct Place {
         std::deque<Seen> recent;  // within the window, oldest first
         std::string zone;
-        std::string candidate;
-        std::chrono::steady_clock::time_point candidate_since{};
     };
-    // The zone that wins now: the highest peak among the zones with enough rounds (`current` wins
-    // a tie), "" for none.
-    std::string strongest(const Place& p, int min_rounds) const;
+    // The zone that wins now: the highest peak among the tag's zone and the zones read in
+    // `min_rounds` rounds over `span` (the tag's zone wins a tie), "" for none.
+    std::string strongest(const Place& p, int min_rounds, std::chrono::milliseconds span) const;
     void judge(Place& p, const inventory::TagKey& key, std::chrono::steady_clock::time_point now, std::vector<ZoneMove>& moves);
 
     ZoneSettings settings_;
