@@ -284,8 +284,8 @@ TEST_F(Reports, EventsOnlyOfTheTypesEnabled) {
   std::vector<Message> messages = sent();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(find(messages[0].params.at(0).params, param::AntennaEvent), nullptr);
-  Parameter spec = engine.event_notifications();
-  EXPECT_EQ(find_all(spec.params, param::EventNotificationState).size(), 9u);
+  Parameter notifications = engine.event_notifications();
+  EXPECT_EQ(find_all(notifications.params, param::EventNotificationState).size(), 9u);
 }
 
 }  // namespace

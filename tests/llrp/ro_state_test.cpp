@@ -104,9 +104,9 @@ Parameter read_op(std::uint8_t bank = 3) {
 Message add_access(std::vector<Parameter> ops, Parameter tag_spec_target = target(1), std::uint32_t id = 5) {
   Parameter command = with(param::AccessCommand, {}, {with(param::C1G2TagSpec, {}, {tag_spec_target})});
   for (Parameter &op : ops) command.params.push_back(op);
-  Parameter spec = with(param::AccessSpec, {{"AccessSpecID", u(id)}, {"ProtocolID", u(1)}},
+  Parameter access_spec = with(param::AccessSpec, {{"AccessSpecID", u(id)}, {"ProtocolID", u(1)}},
                         {with(param::AccessSpecStopTrigger, {}), command});
-  return request(msg::ADD_ACCESSSPEC, {}, {spec});
+  return request(msg::ADD_ACCESSSPEC, {}, {access_spec});
 }
 
 AiBuild with_inventory_command(Parameter cmd) {

@@ -146,15 +146,15 @@ Error Engine::State::rospec_request(const Message &request, Time now, Batch &bat
   if (request.type == msg::ADD_ROSPEC) {
     const Parameter *p = find(request.params, param::ROSpec);
     if (!p) return parameter_fault(param::ROSpec, StatusCode::P_MissingParameter, "ADD_ROSPEC carries no ROSpec");
-    RoSpec spec;
-    if (Error e = read_rospec(*p, options, spec); failed(e)) return e;
-    if (rospecs.count(spec.id))
-      return parameter_fault(param::ROSpec, StatusCode::P_FieldError, "ROSpec " + std::to_string(spec.id) + " already exists", 0);
+    RoSpec added;
+    if (Error e = read_rospec(*p, options, added); failed(e)) return e;
+    if (rospecs.count(added.id))
+      return parameter_fault(param::ROSpec, StatusCode::P_FieldError, "ROSpec " + std::to_string(added.id) + " already exists", 0);
     if (rospecs.size() >= options.max_rospecs)
       return parameter_fault(param::ROSpec, StatusCode::P_OverflowParameter,
                              "the reader holds at most " + std::to_string(options.max_rospecs) + " ROSpecs");
-    RoEntry &e = rospecs[spec.id];
-    e.spec = std::move(spec);
+    RoEntry &e = rospecs[added.id];
+    e.rospec = std::move(added);
     return {};
   }
   bool all = id == 0 && request.type != msg::START_ROSPEC && request.type != msg::STOP_ROSPEC;
@@ -226,7 +226,7 @@ std::optional<Message> Engine::State::handle(const Message &request, Time now, B
     case msg::GET_ROSPECS: {
       Message m = response(request, {});
       for (auto &[id, e] : rospecs) {
-        Parameter p = e.spec.source;
+        Parameter p = e.rospec.source;
         set(p, "CurrentState", std::uint64_t{static_cast<std::uint8_t>(e.state)});
         m.params.push_back(std::move(p));
       }

@@ -27,7 +27,7 @@ Parameter rospec_event(std::uint8_t type, std::uint32_t id, std::uint32_t preemp
 
 Parameter aispec_end(const RoEntry &e) {
   Parameter p = make_parameter(param::AISpecEvent);
-  set(p, "ROSpecID", std::uint64_t{e.spec.id});
+  set(p, "ROSpecID", std::uint64_t{e.rospec.id});
   set(p, "SpecIndex", std::uint64_t{e.ai.index + 1});
   return p;
 }
@@ -62,15 +62,15 @@ bool ai_done_by_count(const AiSpec &ai, const AiRun &run) {
 
 void Engine::State::enable(RoEntry &e, Time now, Batch &batch) {
   e.state = RoState::inactive;
-  if (e.spec.start == StartTrigger::immediate) {
+  if (e.rospec.start == StartTrigger::immediate) {
     request_start(e, now, batch);
-  } else if (e.spec.start == StartTrigger::periodic) {
-    e.first_start = e.spec.periodic_from.value_or(now) + ms(e.spec.offset_ms);
+  } else if (e.rospec.start == StartTrigger::periodic) {
+    e.first_start = e.rospec.periodic_from.value_or(now) + ms(e.rospec.offset_ms);
     e.next_start = e.first_start;
     // A first start in the past: the next one k periods on (a one-shot one at once).
-    if (*e.next_start < now && e.spec.period_ms) {
-      auto k = (now - *e.next_start + ms(e.spec.period_ms) - Time{1}) / ms(e.spec.period_ms);
-      *e.next_start += k * ms(e.spec.period_ms);
+    if (*e.next_start < now && e.rospec.period_ms) {
+      auto k = (now - *e.next_start + ms(e.rospec.period_ms) - Time{1}) / ms(e.rospec.period_ms);
+      *e.next_start += k * ms(e.rospec.period_ms);
     }
   }
 }
@@ -78,20 +78,20 @@ void Engine::State::enable(RoEntry &e, Time now, Batch &batch) {
 void Engine::State::request_start(RoEntry &e, Time now, Batch &batch) {
   if (active) {
     RoEntry &running = rospecs.at(*active);
-    if (e.spec.priority >= running.spec.priority) {
-      if (std::find(waiting.begin(), waiting.end(), e.spec.id) == waiting.end()) waiting.push_back(e.spec.id);
+    if (e.rospec.priority >= running.rospec.priority) {
+      if (std::find(waiting.begin(), waiting.end(), e.rospec.id) == waiting.end()) waiting.push_back(e.rospec.id);
       return;
     }
-    end_run(running, now, batch, e.spec.id);
+    end_run(running, now, batch, e.rospec.id);
   }
-  std::erase(waiting, e.spec.id);
+  std::erase(waiting, e.rospec.id);
   e.state = RoState::active;
   e.started = now;
-  e.report = e.spec.report.value_or(report_defaults);
+  e.report = e.rospec.report.value_or(report_defaults);
   e.tags = TagAccumulator(e.report.content);
   e.ai = AiRun{0, now, now, {}, 0};
-  active = e.spec.id;
-  send_event(NotificationEvent::rospec, rospec_event(0, e.spec.id, 0), now, batch);
+  active = e.rospec.id;
+  send_event(NotificationEvent::rospec, rospec_event(0, e.rospec.id, 0), now, batch);
 }
 
 void Engine::State::send_report(RoEntry &e, Batch &batch, std::size_t most) {
@@ -115,13 +115,13 @@ void Engine::State::keep_bounded(RoEntry &e) {
 void Engine::State::end_run(RoEntry &e, Time now, Batch &batch, std::uint32_t preempted_by) {
   if (e.report.trigger != ReportTrigger::none) send_report(e, batch);
   send_event(NotificationEvent::aispec, aispec_end(e), now, batch);
-  send_event(NotificationEvent::rospec, rospec_event(preempted_by ? 2 : 1, e.spec.id, preempted_by), now, batch);
+  send_event(NotificationEvent::rospec, rospec_event(preempted_by ? 2 : 1, e.rospec.id, preempted_by), now, batch);
   e.state = RoState::inactive;
-  if (active == e.spec.id) active.reset();
+  if (active == e.rospec.id) active.reset();
   // An access never answered must not keep its tag from the next run.
   for (AccessEntry &a : accesses) a.in_flight.clear();
-  if (e.spec.start == StartTrigger::periodic && e.spec.period_ms && e.first_start) {
-    Time period = ms(e.spec.period_ms);
+  if (e.rospec.start == StartTrigger::periodic && e.rospec.period_ms && e.first_start) {
+    Time period = ms(e.rospec.period_ms);
     Time next = *e.first_start + ((now - *e.first_start) / period + 1) * period;
     e.next_start = next;
   }
@@ -135,7 +135,7 @@ void Engine::State::end_run(RoEntry &e, Time now, Batch &batch, std::uint32_t pr
 }
 
 void Engine::State::disable(RoEntry &e, Time now, Batch &batch) {
-  std::erase(waiting, e.spec.id);
+  std::erase(waiting, e.rospec.id);
   if (e.state == RoState::active) end_run(e, now, batch);
   e.state = RoState::disabled;
   e.next_start.reset();
@@ -145,8 +145,8 @@ void Engine::State::disable(RoEntry &e, Time now, Batch &batch) {
 // The active ROSpec's AISpec ended: the ROSpec ends with its last one (unless a Duration bounds
 // it); else that AISpec's report and event, and the next one.
 void Engine::State::next_aispec(RoEntry &e, Time now, Batch &batch) {
-  bool last = e.ai.index + 1 >= e.spec.aispecs.size();
-  if (last && !e.spec.stop_after_ms) {
+  bool last = e.ai.index + 1 >= e.rospec.aispecs.size();
+  if (last && !e.rospec.stop_after_ms) {
     end_run(e, now, batch);
     return;
   }
@@ -172,11 +172,11 @@ bool Engine::State::timer_step(Time now, Batch &batch) {
     }
   if (!active) return false;
   RoEntry &e = rospecs.at(*active);
-  if (e.spec.stop_after_ms && now >= e.started + ms(e.spec.stop_after_ms)) {
-    end_run(e, e.started + ms(e.spec.stop_after_ms), batch);
+  if (e.rospec.stop_after_ms && now >= e.started + ms(e.rospec.stop_after_ms)) {
+    end_run(e, e.started + ms(e.rospec.stop_after_ms), batch);
     return true;
   }
-  const AiSpec &ai = e.spec.aispecs.at(e.ai.index);
+  const AiSpec &ai = e.rospec.aispecs.at(e.ai.index);
   std::optional<Time> due = ai_deadline(ai, e.ai);
   if (due && now >= *due) {
     next_aispec(e, *due, batch);
@@ -198,8 +198,8 @@ std::optional<Time> Engine::State::next_deadline() const {
     if (e.state == RoState::inactive) earliest(e.next_start);
   if (active) {
     const RoEntry &e = rospecs.at(*active);
-    if (e.spec.stop_after_ms) earliest(e.started + ms(e.spec.stop_after_ms));
-    earliest(ai_deadline(e.spec.aispecs.at(e.ai.index), e.ai));
+    if (e.rospec.stop_after_ms) earliest(e.started + ms(e.rospec.stop_after_ms));
+    earliest(ai_deadline(e.rospec.aispecs.at(e.ai.index), e.ai));
   }
   return at;
 }
@@ -208,11 +208,11 @@ void Engine::State::round(const InventoryRound &r, Batch &batch) {
   timers(r.time, batch);
   if (!active) return;
   RoEntry &e = rospecs.at(*active);
-  const AiSpec &ai = e.spec.aispecs.at(e.ai.index);
+  const AiSpec &ai = e.rospec.aispecs.at(e.ai.index);
   ++e.ai.attempts;
   for (const RoundRead &read : r.reads) {
     if (!counts_as_inventory(options, read.family) || !on_antennas(ai, read)) continue;
-    TagSighting s{read.family, read.id, read.pc, e.spec.id, static_cast<std::uint16_t>(e.ai.index + 1),
+    TagSighting s{read.family, read.id, read.pc, e.rospec.id, static_cast<std::uint16_t>(e.ai.index + 1),
                   ai.inventory_id, read.antenna, read.rssi, r.time, r.time, read.count, 0, {}};
     e.tags.add(s);
     report_every_n(e, batch);
@@ -222,7 +222,7 @@ void Engine::State::round(const InventoryRound &r, Batch &batch) {
       e.ai.last_new_tag = r.time;
     // The first enabled AccessSpec that matches runs, once at a time per tag.
     for (AccessEntry &a : accesses) {
-      if (!rule_matches(a.rule, read, e.spec.id)) continue;
+      if (!rule_matches(a.rule, read, e.rospec.id)) continue;
       if (a.rule.operation_count && a.executions >= a.rule.operation_count) break;
       if (!access || !a.in_flight.insert(read.id).second) break;
       ++a.executions;

@@ -38,7 +38,7 @@ struct AiRun {
 };
 
 struct RoEntry {
-  RoSpec spec;
+  RoSpec rospec;
   RoState state = RoState::disabled;
   std::optional<Time> first_start;  // periodic: the first start; later ones are k periods on
   std::optional<Time> next_start;   // periodic: when it next starts

@@ -287,11 +287,11 @@ Error read_rospec(const Parameter &p, const EngineOptions &reader, RoSpec &out) 
       if (failed(e)) return within(p.type, within(boundary->type, e));
     }
   }
-  std::size_t specs = 0;
+  std::size_t aispec_count = 0;
   for (const Parameter &sub : p.params) {
     Error e;
     if (sub.type == param::AISpec) {
-      if (++specs > reader.max_specs_per_rospec)
+      if (++aispec_count > reader.max_specs_per_rospec)
         return parameter_fault(p.type, StatusCode::P_OverflowParameter,
                                "at most " + std::to_string(reader.max_specs_per_rospec) + " AISpecs per ROSpec");
       e = read_aispec(sub, reader, r.aispecs.emplace_back());
