@@ -123,6 +123,8 @@ nlohmann::ordered_json reader_status_json(const std::string& gateway, const Read
                        {"reads", c.reads},
                        {"arrivals", c.arrivals},
                        {"departures", c.departures},
+                       {"moves", c.moves},
+                       {"filtered", c.filtered},
                        {"reports", c.reports},
                        {"undecoded_pages", c.undecoded_pages},
                        {"reconnects", c.reconnects},

@@ -67,7 +67,7 @@ const handlers = {
   },
   tag(d) {
     if (d.reader !== state.selected) return;
-    if (d.type === 'arrived') table.arrived(d.tag);
+    if (d.type === 'arrived' || d.type === 'moved') table.arrived(d.tag);
     else table.departed(d.tag);
   },
   tags(d) {

@@ -1,5 +1,7 @@
 // The live tag table of the selected reader: rows added and removed as tags arrive and depart,
-// refreshed each second (reads, signal, antenna, last seen), filtered and sorted in place.
+// refreshed each second (reads, signal, antenna, last seen), filtered and sorted in place. A GS1
+// id shows its URI under the hex (and its zone, where the reader names zones); the filter takes
+// a piece of the hex, text, URI or zone, or an EPC pattern URI.
 import { $, el, clear, setText, hexText, time } from './dom.js';
 
 const key = (t) => t.family + ':' + t.id;
@@ -68,7 +70,9 @@ export class TagTable {
 
   matches(t) {
     if (!this.filter) return true;
-    const text = [t.id, hexText(t.id), t.family, t.antenna === null ? '' : 'ant ' + t.antenna].join(' ').toLowerCase();
+    if (this.filter.startsWith(PATTERN)) return matchesPattern(this.filter, t.epc);
+    const text = [t.id, hexText(t.id), t.family, t.antenna === null ? '' : 'ant ' + t.antenna,
+      t.zone || '', t.epc ? t.epc.uri + ' ' + t.epc.tag_uri : ''].join(' ').toLowerCase();
     return text.includes(this.filter);
   }
 
@@ -96,11 +100,36 @@ export class TagTable {
   }
 }
 
+// An EPC pattern URI (urn:epc:pat:sgtin-96:3.0614141.*.*) against a tag's tag URI, part by part:
+// "*" takes anything, "[lo-hi]" a number in the range, anything else the same text. An id that is
+// no GS1 EPC matches no pattern.
+const PATTERN = 'urn:epc:pat:';
+function matchesPattern(pattern, epc) {
+  if (!epc) return false;
+  const [scheme, parts] = splitUri(pattern.slice(PATTERN.length));
+  const [tagScheme, tagParts] = splitUri(epc.tag_uri.slice('urn:epc:tag:'.length).toLowerCase());
+  if (scheme !== tagScheme || parts.length !== tagParts.length) return false;
+  return parts.every((p, i) => {
+    if (p === '*') return true;
+    const range = /^\[(\d+)-(\d+)\]$/.exec(p);
+    if (!range) return p === tagParts[i];
+    if (!/^\d+$/.test(tagParts[i])) return false;
+    const v = BigInt(tagParts[i]);
+    return BigInt(range[1]) <= v && v <= BigInt(range[2]);
+  });
+}
+function splitUri(rest) {
+  const colon = rest.indexOf(':');
+  return [rest.slice(0, colon), rest.slice(colon + 1).split('.')];
+}
+
 function fill(row, t) {
   clear(row);
   const text = hexText(t.id);
   row.append(
-    el('td', { class: 'id' }, t.id, text ? el('small', { class: 'text' }, text) : null),
+    el('td', { class: 'id' }, t.id, text ? el('small', { class: 'text' }, text) : null,
+      t.epc ? el('small', { class: 'uri', title: t.epc.tag_uri + (t.epc.gs1 ? ' ' + t.epc.gs1 : '') }, t.epc.uri) : null,
+      t.zone ? el('small', { class: 'zone' }, t.zone) : null),
     el('td', {}, t.family),
     el('td', {}, t.antenna ?? '–'),
     el('td', {}, t.rssi ?? '–'),
