@@ -5,7 +5,7 @@
 // The request and reply blocks are the reader's own, so where their fields sit is data
 // (MemoryLayout), like the tag-list layouts; the virtual reader's is built in
 // (docs/simulator.md, EPC column):
-//   wake   [bank, byte offset, 0, bit count, mask...]     reply counted [n, id...]
+//   wake   [1, byte offset, 0, bit count, EPC...]        reply counted [n, id...]
 //   read   [bank, word pointer, word count, 0]            reply counted [2 x count, words...]
 //   write  [bank, word pointer, 0, word count, words...]  (block write the same)
 //   set passwords [0, access 4, kill 4], then access
@@ -22,7 +22,9 @@
 namespace uhfd {
 
 struct MemoryLayout {
-    int wake_epc_byte_offset = 4;  // the EPC after the CRC and PC words
+    // Where the EPC starts in bank 1: the virtual reader keeps the ID from its first word; a
+    // reader that exposes a Gen2 tag's CRC and PC words first needs 4.
+    int wake_epc_byte_offset = 0;
     int max_words = 120;           // words one read or write carries
     std::uint8_t no_tag = 0x02, overrun = 0x03, locked = 0x04, wrong_password = 0x05;
 };

@@ -89,33 +89,34 @@ std::shared_ptr<Engine> LlrpFace::engine() const {
     return engine_;
 }
 
-// Made once: from the reader's facts where they could be read, else from the device information
-// the worker read when it linked, else for one antenna until the face starts again.
-std::shared_ptr<Engine> LlrpFace::make_engine(const ReaderFacts* facts) {
-    std::lock_guard lock(mu_);
-    if (engine_) return engine_;
+// Made once, from the reader's facts, so the engine knows its antennas; while the reader cannot
+// be asked (still linking, offline) there is none, and requests get R_DeviceError.
+std::shared_ptr<Engine> LlrpFace::make_engine(std::string& why) {
+    if (auto e = engine()) return e;
+    ReaderFacts facts;
+    why = commands_.read_facts(facts);
+    if (!why.empty()) return nullptr;
     uhf::llrp::EngineOptions o;
-    const ReaderSnapshot s = worker_->snapshot(false);
-    if (facts) o.antennas = static_cast<std::uint16_t>(facts->antennas);
-    else if (s.device_info.size() > 17 && s.device_info[17] > 0) o.antennas = s.device_info[17];
-    else log::warning("reader " + name_ + ": LLRP: the reader's antenna count is not known yet; one antenna until a restart");
+    o.antennas = static_cast<std::uint16_t>(facts.antennas);
     o.gb_tags = has_family(worker_->config(), inventory::Family::gb);
     o.gjb_tags = has_family(worker_->config(), inventory::Family::gjb);
     o.can_block_write = true;
-    engine_ = std::make_shared<Engine>(o, static_cast<uhf::llrp::Outbox&>(*this), &access_);
-    if (facts) found_ = ReaderChange{facts->power_dbm, facts->active_antenna};
-    return engine_;
+    std::shared_ptr<Engine> e;
+    {
+        std::lock_guard lock(mu_);
+        if (engine_) return engine_;
+        engine_ = std::make_shared<Engine>(o, static_cast<uhf::llrp::Outbox&>(*this), &access_);
+        found_ = ReaderChange{facts.power_dbm, facts.active_antenna};
+        e = engine_;
+    }
+    if (server_.connected()) e->client_connected(utc_now());
+    return e;
 }
 
 void LlrpFace::connected() {
-    std::shared_ptr<Engine> e = engine();
-    if (!e) {
-        ReaderFacts facts;
-        const std::string why = commands_.read_facts(facts);
-        if (!why.empty()) log::info("reader " + name_ + ": LLRP: " + why);
-        e = make_engine(why.empty() ? &facts : nullptr);
-    }
-    e->client_connected(utc_now());
+    std::string why;
+    if (auto e = engine()) e->client_connected(utc_now());
+    else if (!make_engine(why)) log::info("reader " + name_ + ": LLRP: " + why);
     wake_timer();
 }
 
@@ -127,15 +128,18 @@ void LlrpFace::disconnected() {
 void LlrpFace::send(Message message) { server_.send_event(std::move(message)); }
 
 std::optional<Message> LlrpFace::handle(const Message& request) {
-    std::shared_ptr<Engine> e = engine();
-    if (!e) e = make_engine(nullptr);
+    const bool config = request.type == msg::GET_READER_CAPABILITIES || request.type == msg::GET_READER_CONFIG ||
+                        request.type == msg::SET_READER_CONFIG;
+    if (!config && !Engine::owns(request.type)) return std::nullopt;
+    std::string why;
+    std::shared_ptr<Engine> e = make_engine(why);
+    if (!e) return request.type == msg::ENABLE_EVENTS_AND_REPORTS ? std::nullopt : std::optional(status_response(request, device_error(why)));
     std::optional<Message> answer;
     if (Engine::owns(request.type)) {
         answer = e->handle(request, utc_now());
         if (answer) answer->id = request.id;
-    } else if (request.type == msg::GET_READER_CAPABILITIES || request.type == msg::GET_READER_CONFIG ||
-               request.type == msg::SET_READER_CONFIG) {
-        answer = reader_config(request, request.type == msg::SET_READER_CONFIG);
+    } else {
+        answer = reader_config(request, *e);
     }
     wake_timer();
     return answer;
@@ -143,31 +147,26 @@ std::optional<Message> LlrpFace::handle(const Message& request) {
 
 // The three messages that need the reader's values: read between rounds, then answered; a
 // reader that cannot be asked makes the answer R_DeviceError.
-Message LlrpFace::reader_config(const Message& request, bool set) {
+Message LlrpFace::reader_config(const Message& request, Engine& e) {
     ReaderFacts facts;
     if (const std::string why = commands_.read_facts(facts); !why.empty()) return status_response(request, device_error(why));
-    std::shared_ptr<Engine> e = make_engine(&facts);
-    {
-        std::lock_guard lock(mu_);
-        if (!found_) found_ = ReaderChange{facts.power_dbm, facts.active_antenna};
-    }
     if (request.type == msg::GET_READER_CAPABILITIES) {
         Message r = status_response(request, {});
-        for (Parameter& p : capabilities(facts, e->options(), static_cast<int>(uhf::llrp::number(request, "RequestedData").value_or(0))))
+        for (Parameter& p : capabilities(facts, e.options(), static_cast<int>(uhf::llrp::number(request, "RequestedData").value_or(0))))
             r.params.push_back(std::move(p));
         return r;
     }
-    if (!set) {
+    if (request.type == msg::GET_READER_CONFIG) {
         FaceSettings settings;
         {
             std::lock_guard lock(mu_);
             settings = settings_;
         }
-        return get_reader_config(request, facts, *e, settings);
+        return get_reader_config(request, facts, e, settings);
     }
     ConfigPlan plan;
     Error error = plan_reader_config(request, facts, plan);
-    if (error.code == StatusCode::M_Success) error = apply(plan, *e);
+    if (error.code == StatusCode::M_Success) error = apply(plan, e);
     return status_response(request, error);
 }
 

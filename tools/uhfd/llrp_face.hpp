@@ -7,7 +7,7 @@
 //   reader's state (offline / online) ──────────────────▶ ReaderExceptionEvent ┘
 //   timer thread: Engine.tick at next_deadline; Engine's Outbox ─▶ Server::send_event
 //
-// The engine, and with it the ROSpecs and AccessSpecs, is made when the first client connects
+// The engine, and with it the ROSpecs and AccessSpecs, is made once the reader has answered
 // (it needs the reader's antenna count) and lives as long as the face: clients come and go,
 // the reader going offline and back does not touch the connection. Every reader command goes
 // through the worker's queue, so rounds keep their pace and the other outputs their order.
@@ -44,7 +44,7 @@ public:
     void stop();
 
     std::uint16_t port() const { return server_.port(); }
-    bool connected() const { return server_.connected(); }
+    bool client_connected() const { return server_.connected(); }
     uhf::llrp::ServerStats server_stats() const { return server_.stats(); }
 
 private:
@@ -56,8 +56,8 @@ private:
     void send(Message message) override;
 
     std::shared_ptr<uhf::llrp::Engine> engine() const;
-    std::shared_ptr<uhf::llrp::Engine> make_engine(const ReaderFacts* facts);
-    Message reader_config(const Message& request, bool set);
+    std::shared_ptr<uhf::llrp::Engine> make_engine(std::string& why);
+    Message reader_config(const Message& request, uhf::llrp::Engine& engine);
     uhf::llrp::Error apply(const ConfigPlan& plan, uhf::llrp::Engine& engine);
     void on_round(const ReaderWorker::RoundSeen& seen);
     void on_event(const ReaderEvent& event);

@@ -1,0 +1,269 @@
+// uhfd with LLRP faces in front of virtual readers, driven by llrpjs's LLRPClient (npm, pinned in
+// tests/peers/llrp; face_client.js runs the steps): capabilities and configuration, ROSpecs
+// started by START_ROSPEC and by an Immediate trigger, reports every N tags, a Duration stop,
+// an AccessSpec that writes user memory and one that reads it back, keepalives, a client that
+// vanishes and one that comes after it. MQTT output keeps running for the same readers
+// throughout; tshark, where it may capture, finds nothing malformed in what uhfd sent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "gateway_harness.hpp"
+
+namespace {
+
+using namespace gwtest;
+using nlohmann::json;
+
+struct Line {
+    std::string type;
+    json body;
+};
+
+// The script's lines: "TYPE JSON", "end" or "error WORDS" (type "error", body the words).
+std::vector<Line> run_client(int port, const json& steps) {
+    const std::string dir = LLRP_PEER_DIR;
+    std::string quoted = steps.dump();
+    std::string escaped;
+    for (char c : quoted) escaped += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    const std::string cmd = "'" + std::string(UHF_NODE) + "' '" + dir + "/face_client.js' '" + dir + "' " +
+                            std::to_string(port) + " '" + escaped + "' 2>&1 < /dev/null";
+    std::vector<Line> lines;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return lines;
+    char buf[65536];
+    while (std::fgets(buf, sizeof buf, pipe)) {
+        std::string line(buf);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        const auto space = line.find(' ');
+        Line l{line.substr(0, space), json()};
+        if (space != std::string::npos) {
+            const std::string rest = line.substr(space + 1);
+            l.body = json::parse(rest, nullptr, false);
+            if (l.body.is_discarded()) l.body = rest;
+        }
+        lines.push_back(std::move(l));
+    }
+    pclose(pipe);
+    return lines;
+}
+
+std::vector<Line> of_type(const std::vector<Line>& lines, const std::string& type) {
+    std::vector<Line> out;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(out), [&](const Line& l) { return l.type == type; });
+    return out;
+}
+
+std::string dump(const std::vector<Line>& lines) {
+    std::string s;
+    for (const Line& l : lines) s += l.type + " " + (l.body.is_null() ? "" : l.body.dump()) + "\n";
+    return s;
+}
+
+// Every response's status, in order.
+std::vector<std::string> statuses(const std::vector<Line>& lines) {
+    std::vector<std::string> out;
+    for (const Line& l : lines)
+        if (l.body.is_object() && l.body.contains("LLRPStatus")) out.push_back(l.type + " " + l.body["LLRPStatus"]["StatusCode"].get<std::string>());
+    return out;
+}
+
+// TagReportData of every report, each as an object (llrpjs gives one or an array).
+std::vector<json> tags_reported(const std::vector<Line>& lines) {
+    std::vector<json> out;
+    for (const Line& r : of_type(lines, "RO_ACCESS_REPORT")) {
+        const json& t = r.body.value("TagReportData", json());
+        if (t.is_array()) out.insert(out.end(), t.begin(), t.end());
+        else if (t.is_object()) out.push_back(t);
+    }
+    return out;
+}
+
+json send(const std::string& type, json data = json::object()) { return {{"send", {{"type", type}, {"data", data}}}}; }
+json wait(const std::string& type, int count, int ms = 10000) { return {{"wait", type}, {"count", count}, {"ms", ms}}; }
+
+json rospec(int id, const std::string& start, int n, const std::string& trigger = "Upon_N_Tags_Or_End_Of_ROSpec",
+            json stop = {{"ROSpecStopTriggerType", "Null"}, {"DurationTriggerValue", 0}}) {
+    return {{"ROSpec",
+             {{"ROSpecID", id},
+              {"Priority", 0},
+              {"CurrentState", "Disabled"},
+              {"ROBoundarySpec", {{"ROSpecStartTrigger", {{"ROSpecStartTriggerType", start}}}, {"ROSpecStopTrigger", stop}}},
+              {"AISpec",
+               {{"AntennaIDs", {0}},
+                {"AISpecStopTrigger", {{"AISpecStopTriggerType", "Null"}, {"DurationTrigger", 0}}},
+                {"InventoryParameterSpec", {{"InventoryParameterSpecID", 1}, {"ProtocolID", "EPCGlobalClass1Gen2"}}}}},
+              {"ROReportSpec",
+               {{"ROReportTrigger", trigger},
+                {"N", n},
+                {"TagReportContentSelector",
+                 {{"EnableROSpecID", true}, {"EnableSpecIndex", false}, {"EnableInventoryParameterSpecID", false},
+                  {"EnableAntennaID", true}, {"EnableChannelIndex", false}, {"EnablePeakRSSI", true},
+                  {"EnableFirstSeenTimestamp", true}, {"EnableLastSeenTimestamp", true}, {"EnableTagSeenCount", true},
+                  {"EnableAccessSpecID", true}}}}}}}};
+}
+
+json id_of(int id) { return {{"ROSpecID", id}}; }
+const json kReset = {{"ResetToFactoryDefault", true}};
+
+class LlrpPeer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(UHF_NODE).empty() || !fs::exists(UHF_NODE)) GTEST_SKIP() << "node is missing (Debian package nodejs)";
+        if (!fs::exists(fs::path(LLRP_PEER_DIR) / "node_modules" / "llrpjs"))
+            GTEST_SKIP() << "llrpjs is not installed in " << LLRP_PEER_DIR << ": npm ci there (Debian package npm)";
+        broker = std::make_unique<Broker>(dir);
+        sim_a = std::make_unique<Sim>(dir, "a", 0, std::vector<std::string>{"--control", dir.file("a.ctl")});
+        sim_b = std::make_unique<Sim>(dir, "b", 0, std::vector<std::string>{"--control", dir.file("b.ctl")});
+        port_a = free_port();
+        port_b = free_port();
+        GatewayConfig c;
+        c.broker_port = broker->port();
+        c.queue_dir = dir.file("queue");
+        c.readers = {{"a", sim_a->device()}, {"b", sim_b->device()}};
+        for (auto& r : c.readers) r.families = R"(["epc"])";
+        std::string text = c.text();
+        for (auto [name, port] : {std::pair{"a", port_a}, std::pair{"b", port_b}}) {
+            const std::string line = "name = \"" + std::string(name) + "\"\n";
+            text.replace(text.find(line), line.size(), line + "llrp = " + std::to_string(port) + "\n");
+        }
+        subscriber = std::make_unique<Subscriber>(dir, broker->port(), std::vector<std::string>{"uhf/gw/#"});
+        uhfd = std::make_unique<Uhfd>(dir, text);
+        ASSERT_TRUE(eventually([&] { return port_open(port_a) && port_open(port_b); }, 10s)) << uhfd->log();
+        ASSERT_EQ(field(dir.file("a.ctl"), "add epc E2801160600002054CC2096F rssi=-48 ant=1"), "ok E2801160600002054CC2096F");
+        ASSERT_EQ(field(dir.file("a.ctl"), "add epc 300833B2DDD9014000000001 rssi=-55 ant=3"), "ok 300833B2DDD9014000000001");
+    }
+
+    ScratchDir dir;
+    std::unique_ptr<Broker> broker;
+    std::unique_ptr<Sim> sim_a, sim_b;
+    std::unique_ptr<Subscriber> subscriber;
+    std::unique_ptr<Uhfd> uhfd;
+    int port_a = 0, port_b = 0;
+};
+
+TEST_F(LlrpPeer, CapabilitiesAndConfigurationAreTheVirtualReaders) {
+    const auto lines = run_client(port_a, json::array({send("GET_READER_CAPABILITIES", {{"RequestedData", "All"}}),
+                                                       send("GET_READER_CONFIG", {{"AntennaID", 0}, {"RequestedData", "All"}, {"GPIPortNum", 0}, {"GPOPortNum", 0}}),
+                                                       send("SET_READER_CONFIG", {{"AntennaConfiguration", {{"AntennaID", 2}, {"RFTransmitter", {{"HopTableID", 1}, {"ChannelIndex", 0}, {"TransmitPower", 21}}}}}}),
+                                                       send("GET_READER_CONFIG", {{"AntennaID", 2}, {"RequestedData", "AntennaConfiguration"}, {"GPIPortNum", 0}, {"GPOPortNum", 0}}),
+                                                       send("SET_READER_CONFIG", {{"AntennaConfiguration", {{"AntennaID", 9}}}}),
+                                                       send("CLOSE_CONNECTION")}));
+    ASSERT_EQ(statuses(lines), (std::vector<std::string>{"GET_READER_CAPABILITIES_RESPONSE M_Success", "GET_READER_CONFIG_RESPONSE M_Success",
+                                                         "SET_READER_CONFIG_RESPONSE M_Success", "GET_READER_CONFIG_RESPONSE M_Success",
+                                                         "SET_READER_CONFIG_RESPONSE M_ParameterError", "CLOSE_CONNECTION_RESPONSE M_Success"}))
+        << dump(lines);
+    const json caps = of_type(lines, "GET_READER_CAPABILITIES_RESPONSE")[0].body;
+    EXPECT_EQ(caps["GeneralDeviceCapabilities"]["MaxNumberOfAntennaSupported"], 4);
+    EXPECT_EQ(caps["GeneralDeviceCapabilities"]["ReaderFirmwareVersion"], "2.3");
+    EXPECT_EQ(caps["RegulatoryCapabilities"]["UHFBandCapabilities"]["TransmitPowerLevelTableEntry"].size(), 31u);
+    const json after = of_type(lines, "GET_READER_CONFIG_RESPONSE")[1].body;
+    EXPECT_EQ(after["AntennaConfiguration"]["RFTransmitter"]["TransmitPower"], 21) << after.dump();
+}
+
+// (a) delete all, reset, add with a Null start, enable, start, reports, stop, close; reader b's
+// client meanwhile sees its own reader and no tag of a's.
+TEST_F(LlrpPeer, NullStartReportsTheFieldsTagsWithTheirAntennas) {
+    const auto lines = run_client(port_a, json::array({send("DELETE_ROSPEC", id_of(0)), send("SET_READER_CONFIG", kReset),
+                                                       send("ADD_ROSPEC", rospec(1, "Null", 1)), send("ENABLE_ROSPEC", id_of(1)),
+                                                       send("START_ROSPEC", id_of(1)), wait("RO_ACCESS_REPORT", 6),
+                                                       send("STOP_ROSPEC", id_of(1)), send("CLOSE_CONNECTION")}));
+    for (const std::string& s : statuses(lines)) EXPECT_NE(s.find("M_Success"), std::string::npos) << dump(lines);
+    std::map<std::string, int> antenna;
+    for (const json& t : tags_reported(lines)) {
+        ASSERT_TRUE(t.contains("EPC_96")) << t.dump();
+        antenna[t["EPC_96"]["EPC"].get<std::string>()] = t["AntennaID"]["AntennaID"].get<int>();
+        EXPECT_EQ(t["ROSpecID"]["ROSpecID"], 1);
+        EXPECT_GE(t["TagSeenCount"]["TagCount"].get<int>(), 1);
+    }
+    EXPECT_EQ(antenna, (std::map<std::string, int>{{"E2801160600002054CC2096F", 2}, {"300833B2DDD9014000000001", 4}})) << dump(lines);
+    // The MQTT output went on meanwhile: both tags arrived there too.
+    EXPECT_TRUE(eventually([&] { return events(*subscriber, "uhf/gw/a/events").size() >= 2; }, 10s));
+}
+
+// (b) an Immediate start needs no START_ROSPEC; (c) N = 2: two tags a report.
+TEST_F(LlrpPeer, ImmediateStartAndReportsOfTwoTags) {
+    const auto lines = run_client(port_a, json::array({send("SET_READER_CONFIG", kReset), send("ADD_ROSPEC", rospec(2, "Immediate", 2)),
+                                                       send("ENABLE_ROSPEC", id_of(2)), wait("RO_ACCESS_REPORT", 3),
+                                                       send("DISABLE_ROSPEC", id_of(2)), send("CLOSE_CONNECTION")}));
+    const auto reports = of_type(lines, "RO_ACCESS_REPORT");
+    ASSERT_GE(reports.size(), 3u) << dump(lines);
+    for (std::size_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(reports[i].body["TagReportData"].is_array()) << reports[i].body.dump();
+        EXPECT_EQ(reports[i].body["TagReportData"].size(), 2u);
+    }
+}
+
+// (d) a Duration stop trigger ends the ROSpec by itself: its end event, and nothing after.
+TEST_F(LlrpPeer, DurationStopEndsTheROSpec) {
+    const json events = {{"ReaderEventNotificationSpec",
+                          {{"EventNotificationState", json::array({{{"EventType", "ROSpec_Event"}, {"NotificationState", true}}})}}}};
+    const auto lines = run_client(port_a, json::array({send("SET_READER_CONFIG", kReset), send("SET_READER_CONFIG", events),
+                                                       send("ADD_ROSPEC", rospec(3, "Immediate", 1, "Upon_N_Tags_Or_End_Of_ROSpec",
+                                                                                 {{"ROSpecStopTriggerType", "Duration"}, {"DurationTriggerValue", 500}})),
+                                                       send("ENABLE_ROSPEC", id_of(3)), wait("READER_EVENT_NOTIFICATION", 3),
+                                                       send("GET_ROSPECS"), send("CLOSE_CONNECTION")}));
+    std::vector<std::string> kinds;
+    for (const Line& e : of_type(lines, "READER_EVENT_NOTIFICATION"))
+        if (e.body["ReaderEventNotificationData"].contains("ROSpecEvent"))
+            kinds.push_back(e.body["ReaderEventNotificationData"]["ROSpecEvent"]["EventType"]);
+    EXPECT_EQ(kinds, (std::vector<std::string>{"Start_Of_ROSpec", "End_Of_ROSpec"})) << dump(lines);
+    EXPECT_FALSE(tags_reported(lines).empty());
+    const json got = of_type(lines, "GET_ROSPECS_RESPONSE").at(0).body;
+    EXPECT_EQ(got["ROSpec"]["CurrentState"], "Inactive") << got.dump();
+}
+
+json access(int id, json op) {
+    return {{"AccessSpec",
+             {{"AccessSpecID", id},
+              {"AntennaID", 0},
+              {"ProtocolID", "EPCGlobalClass1Gen2"},
+              {"CurrentState", false},
+              {"ROSpecID", 0},
+              {"AccessSpecStopTrigger", {{"AccessSpecStopTrigger", "Operation_Count"}, {"OperationCountValue", 1}}},
+              {"AccessCommand",
+               {{"C1G2TagSpec", {{"C1G2TargetTag", {{"MB", 1}, {"Match", true}, {"Pointer", 32}, {"TagMask", "FFFF"}, {"TagData", "E280"}}}}},
+                op}}}}};
+}
+
+// (e) a write to user memory, then a read of it: the words come back as written, from the
+// virtual reader's memory.
+TEST_F(LlrpPeer, AccessSpecsWriteAndReadUserMemory) {
+    const json write = access(7, {"C1G2Write", {{"OpSpecID", 1}, {"AccessPassword", 0}, {"MB", 3}, {"WordPointer", 2}, {"WriteData", {0x1234, 0xBEEF}}}});
+    const json read = access(8, {"C1G2Read", {{"OpSpecID", 2}, {"AccessPassword", 0}, {"MB", 3}, {"WordPointer", 0}, {"WordCount", 4}}});
+    const auto lines = run_client(port_a, json::array({send("SET_READER_CONFIG", kReset), send("ADD_ACCESSSPEC", write),
+                                                       send("ENABLE_ACCESSSPEC", {{"AccessSpecID", 7}}), send("ADD_ROSPEC", rospec(4, "Immediate", 1)),
+                                                       send("ENABLE_ROSPEC", id_of(4)), {{"wait", "RO_ACCESS_REPORT"}, {"count", 4}},
+                                                       send("ADD_ACCESSSPEC", read), send("ENABLE_ACCESSSPEC", {{"AccessSpecID", 8}}),
+                                                       {{"wait", "RO_ACCESS_REPORT"}, {"count", 8}, {"more", true}},
+                                                       send("DISABLE_ROSPEC", id_of(4)), send("CLOSE_CONNECTION")}));
+    json written, read_back;
+    for (const json& t : tags_reported(lines)) {
+        if (t.contains("C1G2WriteOpSpecResult")) written = t["C1G2WriteOpSpecResult"];
+        if (t.contains("C1G2ReadOpSpecResult")) read_back = t["C1G2ReadOpSpecResult"];
+    }
+    ASSERT_TRUE(written.is_object()) << dump(lines);
+    EXPECT_EQ(written["Result"], "Success");
+    EXPECT_EQ(written["NumWordsWritten"], 2);
+    ASSERT_TRUE(read_back.is_object()) << dump(lines);
+    EXPECT_EQ(read_back["Result"], "Success");
+    EXPECT_EQ(read_back["ReadData"], "000000001234BEEF");  // llrpjs writes u16v words as hex
+}
+
+// (f) keepalives at the period asked; (g) a client that vanishes frees the face for the next,
+// which finds the ROSpec still there; reader b's face all along untouched.
+TEST_F(LlrpPeer, KeepalivesThenAVanishedClientAndTheNextOne) {
+    const json keepalive = {{"KeepaliveSpec", {{"KeepaliveTriggerType", "Periodic"}, {"PeriodicTriggerValue", 200}}}};
+    auto lines = run_client(port_a, json::array({send("SET_READER_CONFIG", kReset), send("SET_READER_CONFIG", keepalive),
+                                                 send("ADD_ROSPEC", rospec(5, "Null", 1)), wait("KEEPALIVE", 3), {{"drop", true}}}));
+    EXPECT_EQ(of_type(lines, "KEEPALIVE").size(), 3u) << dump(lines);
+    lines = run_client(port_a, json::array({send("GET_ROSPECS"), send("CLOSE_CONNECTION")}));
+    ASSERT_EQ(of_type(lines, "READER_EVENT_NOTIFICATION").size(), 1u) << dump(lines);
+    EXPECT_EQ(of_type(lines, "READER_EVENT_NOTIFICATION")[0].body["ReaderEventNotificationData"]["ConnectionAttemptEvent"]["Status"], "Success");
+    EXPECT_EQ(of_type(lines, "GET_ROSPECS_RESPONSE").at(0).body["ROSpec"]["ROSpecID"], 5) << dump(lines);
+    lines = run_client(port_b, json::array({send("GET_ROSPECS"), send("CLOSE_CONNECTION")}));
+    EXPECT_FALSE(of_type(lines, "GET_ROSPECS_RESPONSE").at(0).body.contains("ROSpec")) << dump(lines);
+}
+
+}  // namespace
