@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 
 class Nobody : public Handler {
  public:
-  std::optional<Message> handle(const Message &) override { return std::nullopt; }
+  Answer handle(const Message &) override { return std::nullopt; }
   void disconnected() override { ++disconnects; }
   std::atomic<int> disconnects{0};
 };

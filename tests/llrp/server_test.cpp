@@ -20,10 +20,15 @@ using namespace std::chrono_literals;
 using llrp_test::eventually;
 using llrp_test::RawClient;
 
-// Answers GET_READER_CAPABILITIES and nothing else; counts the connection callbacks.
+// Answers GET_READER_CAPABILITIES and nothing else (ENABLE_EVENTS_AND_REPORTS taken without a
+// reply when asked to); counts the connection callbacks.
 class ProbeHandler : public Handler {
  public:
-  std::optional<Message> handle(const Message &request) override {
+  Answer handle(const Message &request) override {
+    if (request.type == msg::ENABLE_EVENTS_AND_REPORTS && takes_enable) {
+      ++enables;
+      return Answer::taken_without_reply();
+    }
     if (request.type != msg::GET_READER_CAPABILITIES) return std::nullopt;
     Message reply = make_message(msg::GET_READER_CAPABILITIES_RESPONSE);
     reply.params.push_back(llrp_status(StatusCode::M_Success, ""));
@@ -31,7 +36,8 @@ class ProbeHandler : public Handler {
   }
   void connected() override { ++connects; }
   void disconnected() override { ++disconnects; }
-  std::atomic<int> connects{0}, disconnects{0};
+  std::atomic<int> connects{0}, disconnects{0}, enables{0};
+  bool takes_enable = false;
 };
 
 std::optional<std::int64_t> status_of(const Message &m) {
@@ -264,6 +270,15 @@ INSTANTIATE_TEST_SUITE_P(
         // A header cut short, then the client's end of stream: closed without an answer.
         BadInput{"truncated_header_then_eof", with_header("04 01 00 00"), false, 0, 0, StatusCode::M_Success, true, true}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(ServerTest, AMessageTakenWithoutAReplyIsAnsweredByNothing) {
+  handler.takes_enable = true;
+  start();
+  auto client = connect();
+  ASSERT_TRUE(client->send(llrp_test::message(msg::ENABLE_EVENTS_AND_REPORTS, "")));
+  EXPECT_TRUE(answers_probe(*client));  // the probe's response is the next message, no ERROR_MESSAGE
+  EXPECT_EQ(handler.enables, 1);
+}
 
 TEST_F(ServerTest, TruncatedHeaderIsCompletedByTheNextBytes) {
   start();

@@ -116,7 +116,7 @@ TEST(LlrpClashConsole, TheConsolesPortIsNamed) {
 
 TEST(LlrpCheck, AnAddressInUseOrUnknownIsNamedWithItsLine) {
     class Silent : public uhf::llrp::Handler {
-        std::optional<uhf::llrp::Message> handle(const uhf::llrp::Message&) override { return std::nullopt; }
+        uhf::llrp::Answer handle(const uhf::llrp::Message&) override { return std::nullopt; }
     } silent;
     uhf::llrp::ServerOptions o;
     o.port = 0;

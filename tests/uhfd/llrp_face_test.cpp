@@ -180,6 +180,16 @@ TEST_F(Face, RoundsBecomeReportsWithLlrpsAntennaNumbers) {
     EXPECT_EQ(uhf::llrp::number(*antenna, "AntennaID"), 3);  // the reader's antenna 2
 }
 
+TEST_F(Face, EnableEventsAndReportsIsTakenWithoutAnAnswer) {
+    client->send(uhf::llrp::make_message(msg::ENABLE_EVENTS_AND_REPORTS, 20));
+    client->send(uhf::llrp::make_message(msg::GET_ROSPECS, 21));
+    std::optional<Message> m;
+    while ((m = client->receive(10s)) && m->type != msg::GET_ROSPECS_RESPONSE)
+        EXPECT_NE(m->type, msg::ERROR_MESSAGE) << "ENABLE_EVENTS_AND_REPORTS was refused";
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->id, 21u);
+}
+
 TEST_F(Face, AReaderGoingOfflineIsAnEventAndTheClientStays) {
     Message set = uhf::llrp::make_message(msg::SET_READER_CONFIG, 12);
     Parameter events = uhf::llrp::make_parameter(param::ReaderEventNotificationSpec);

@@ -4,24 +4,47 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 
 #include "llrp/value.hpp"
 
 namespace uhf::llrp {
+
+// What a handler makes of a request: a reply to send, nothing to send (a message LLRP gives
+// no response, such as ENABLE_EVENTS_AND_REPORTS, taken), or not taken at all.
+class Answer {
+ public:
+  Answer(Message reply) : reply_(std::move(reply)), taken_(true) {}
+  // An empty optional is a message not taken, as std::nullopt is.
+  Answer(std::optional<Message> reply) : taken_(reply.has_value()) { reply_ = std::move(reply); }
+  Answer(std::nullopt_t) {}
+  static Answer taken_without_reply() {
+    Answer a(std::nullopt);
+    a.taken_ = true;
+    return a;
+  }
+
+  bool taken() const { return taken_; }
+  std::optional<Message> &reply() { return reply_; }
+
+ private:
+  std::optional<Message> reply_;
+  bool taken_ = false;
+};
 
 class Handler {
  public:
   virtual ~Handler() = default;
 
   // A decoded request from the connected client, in arrival order: every message but
-  // CLOSE_CONNECTION and KEEPALIVE_ACK, which the server answers itself. Returns the answer
-  // (its ID is set to the request's), or nothing when the handler does not take the message:
-  // the server then answers M_UnsupportedMessage in the response's LLRPStatus, or an
+  // CLOSE_CONNECTION and KEEPALIVE_ACK, which the server answers itself. Returns the reply
+  // (the server sets its ID to the request's), a message taken without a reply, or one not
+  // taken: the server then answers M_UnsupportedMessage in the response's LLRPStatus, or an
   // ERROR_MESSAGE where the message has no response.
   // Called on the server's thread, never concurrently with itself. It may block briefly (a
   // reader command between rounds), but while it runs nothing else on the connection moves:
   // no keepalive is sent and stop() waits for it to return.
-  virtual std::optional<Message> handle(const Message &request) = 0;
+  virtual Answer handle(const Message &request) = 0;
 
   // A client connected (after its ConnectionAttemptEvent was queued) or its connection ended
   // (closed by either side, dropped, or the server stopped). Same thread and rules as handle().

@@ -278,17 +278,19 @@ void Server::dispatch(Session &session, const Message &request) {
     default:
       break;
   }
-  std::optional<Message> reply;
+  Answer answer(std::nullopt);
   try {
-    reply = handler_.handle(request);
+    answer = handler_.handle(request);
   } catch (const std::exception &e) {
-    reply = status_reply(request, StatusCode::R_DeviceError, e.what());
+    answer = status_reply(request, StatusCode::R_DeviceError, e.what());
   }
   if (!session_) return;
-  if (!reply) {
+  if (!answer.taken()) {
     send(session, unsupported(request, "is not supported by this reader"));
     return;
   }
+  std::optional<Message> &reply = answer.reply();
+  if (!reply) return;
   reply->id = request.id;
   send(session, std::move(*reply));
 }

@@ -35,7 +35,7 @@ bool parse_port(std::string_view text, int& port) {
 // A listener that answers nothing: enough to learn whether the address can be had.
 class Silent : public uhf::llrp::Handler {
 public:
-    std::optional<uhf::llrp::Message> handle(const uhf::llrp::Message&) override { return std::nullopt; }
+    uhf::llrp::Answer handle(const uhf::llrp::Message&) override { return std::nullopt; }
 };
 
 }  // namespace

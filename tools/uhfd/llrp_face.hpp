@@ -49,7 +49,7 @@ public:
 
 private:
     // Handler: on the server's thread.
-    std::optional<Message> handle(const Message& request) override;
+    uhf::llrp::Answer handle(const Message& request) override;
     void connected() override;
     void disconnected() override;
     // Outbox: from whichever thread drove the engine.
