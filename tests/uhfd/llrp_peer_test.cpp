@@ -27,7 +27,8 @@ std::vector<Line> run_client(int port, const json& steps) {
     std::string quoted = steps.dump();
     std::string escaped;
     for (char c : quoted) escaped += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    const std::string cmd = "'" + std::string(UHF_NODE) + "' '" + dir + "/face_client.js' '" + dir + "' " +
+    // The script bounds itself at 60 s; timeout(1) bounds a node that stops running its timers.
+    const std::string cmd = "timeout -s KILL 90 '" + std::string(UHF_NODE) + "' '" + dir + "/face_client.js' '" + dir + "' " +
                             std::to_string(port) + " '" + escaped + "' 2>&1 < /dev/null";
     std::vector<Line> lines;
     FILE* pipe = popen(cmd.c_str(), "r");
