@@ -33,6 +33,15 @@ reader.onData = async function (data) {
     this._ee.emit(msg.getName(), msg);
   }
 };
+// llrpjs 1.0.1's transact() awaits the same received message over and over when the first to
+// come is not the response (a report arriving in between), a loop of resolved promises that
+// starves every timer: the response is awaited here by its name instead.
+const transact = (m, ms = 10000) => new Promise((resolve, reject) => {
+  const name = m.getResponseName();
+  const timer = setTimeout(() => reject(new Error(`no ${name} within ${ms} ms`)), ms);
+  reader._ee.once(name, (response) => { clearTimeout(timer); resolve(response); });
+  reader.send(m).catch(reject);
+});
 const seen = {};
 let waiting = null;
 const show = (msg) => {
@@ -64,7 +73,7 @@ reader.on("disconnect", () => { console.log("end"); process.exit(0); });
     if (step.send) {
       const Type = LLRPCore[step.send.type];
       if (!Type) throw new Error(`llrpjs has no message ${step.send.type}`);
-      const response = await reader.transact(new Type(step.send.data ? { data: step.send.data } : undefined));
+      const response = await transact(new Type(step.send.data ? { data: step.send.data } : undefined));
       show(response);
     } else if (step.wait) {
       await waitFor(step.wait, (seen[step.wait] || 0) * (step.more ? 1 : 0) + (step.count || 1), step.ms || 10000);

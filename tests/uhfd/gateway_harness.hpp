@@ -13,12 +13,19 @@
 namespace gwtest {
 
 // One command line to a virtual reader's control socket; its one-line answer.
+// The socket's file appears at bind(), before uhfsim listens: a refused connection is tried
+// again for a while.
 inline std::string field(const std::string& socket_path, const std::string& line) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     std::snprintf(a.sun_path, sizeof a.sun_path, "%s", socket_path.c_str());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    int fd = -1;
+    const bool connected = eventually([&] {
+        if (fd >= 0) ::close(fd);
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }, std::chrono::seconds(5));
+    if (!connected) {
         ::close(fd);
         return "error: cannot connect";
     }
