@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "llrp/ro_engine.hpp"
-#include "llrp/rospec.hpp"
+#include "llrp/ro_parse.hpp"
 #include "llrp/value.hpp"
 
 namespace uhf::llrp {

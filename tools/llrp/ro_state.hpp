@@ -17,7 +17,7 @@
 
 #include "llrp/report.hpp"
 #include "llrp/ro_engine.hpp"
-#include "llrp/rospec.hpp"
+#include "llrp/ro_parse.hpp"
 
 namespace uhf::llrp {
 

@@ -1,7 +1,7 @@
 // Reading a client's ROSpec, AccessSpec and report settings into the engine's values, refusing
 // what the reader cannot honour. The codec has already checked wire types, enumerations and
 // sub-parameter cardinality; what is left is meaning.
-#include "llrp/rospec.hpp"
+#include "llrp/ro_parse.hpp"
 
 #include <algorithm>
 
