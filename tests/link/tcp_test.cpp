@@ -79,9 +79,6 @@ void note_direction(void *, int direction, const unsigned char *, int, unsigned 
     directions.push_back(direction);
 }
 
-// The link's socket.
-int socket_of(uhf_link &l) { return std::get<uhf::TcpTransport>(l.transport).fd(); }
-
 TEST_F(ThroughSer2net, LateReplyIsDiscardedBeforeTheNextRequest) {
     uhf_options o{};
     o.reply_timeout_ms = 100;
@@ -93,7 +90,7 @@ TEST_F(ThroughSer2net, LateReplyIsDiscardedBeforeTheNextRequest) {
     unsigned char no[1] = {};
     EXPECT_EQ(uhf_ReadDeviceNo(l.get(), kAddr, no), 234);
     // The late reply has reached the link's socket before the next request goes out.
-    const int fd = socket_of(*l);
+    const int fd = std::get<uhf::TcpTransport>(l->transport).fd();
     const std::size_t late = uhfsim::encode_reply({kAddr, 0x07, 0, {0x99}}).size();
     ASSERT_TRUE(eventually([&] {
         int queued = 0;

@@ -16,7 +16,7 @@ class Answer {
  public:
   Answer(Message reply) : reply_(std::move(reply)), taken_(true) {}
   // An empty optional is a message not taken, as std::nullopt is.
-  Answer(std::optional<Message> reply) : taken_(reply.has_value()) { reply_ = std::move(reply); }
+  Answer(std::optional<Message> reply) : reply_(std::move(reply)), taken_(reply_.has_value()) {}
   Answer(std::nullopt_t) {}
   static Answer taken_without_reply() {
     Answer a(std::nullopt);

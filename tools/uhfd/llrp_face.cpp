@@ -131,11 +131,17 @@ uhf::llrp::Answer LlrpFace::handle(const Message& request) {
     const bool config = request.type == msg::GET_READER_CAPABILITIES || request.type == msg::GET_READER_CONFIG ||
                         request.type == msg::SET_READER_CONFIG;
     if (!config && !Engine::owns(request.type)) return std::nullopt;
-    // ENABLE_EVENTS_AND_REPORTS has no response: taken, whatever becomes of it.
-    const bool silent = request.type == msg::ENABLE_EVENTS_AND_REPORTS;
     std::string why;
     std::shared_ptr<Engine> e = make_engine(why);
-    if (!e) return silent ? uhf::llrp::Answer::taken_without_reply() : uhf::llrp::Answer(status_response(request, device_error(why)));
+    // ENABLE_EVENTS_AND_REPORTS has no response: taken, whatever becomes of it.
+    if (request.type == msg::ENABLE_EVENTS_AND_REPORTS) {
+        if (e) {
+            e->handle(request, utc_now());
+            wake_timer();
+        }
+        return uhf::llrp::Answer::taken_without_reply();
+    }
+    if (!e) return status_response(request, device_error(why));
     std::optional<Message> answer;
     if (Engine::owns(request.type)) {
         answer = e->handle(request, utc_now());
@@ -144,7 +150,6 @@ uhf::llrp::Answer LlrpFace::handle(const Message& request) {
         answer = reader_config(request, *e);
     }
     wake_timer();
-    if (!answer && silent) return uhf::llrp::Answer::taken_without_reply();
     return answer;
 }
 
