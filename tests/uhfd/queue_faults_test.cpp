@@ -200,6 +200,35 @@ TEST(FullDisk, RefusalsAreSaidOnceThenSummedUpOnceAMinute) {
     EXPECT_EQ(q.depth(), 10u);
 }
 
+// The state file on a full disk: a save is tried again at each tick until one works, but the
+// failure is said once and then summed up once a minute, not logged every second.
+TEST(FullDisk, StateSavesThatFailAreSaidOnceThenSummedUpOnceAMinute) {
+    gwtest::ScratchDir d;
+    gwtest::LogCapture log(d);
+    qtest::FullDisk disk;
+    std::atomic<std::int64_t> seconds{3600};
+    DiskQueue q(d.file("q"), 100,
+                {.io = &disk, .clock = [&] { return DiskQueue::Clock::time_point(std::chrono::seconds(seconds.load())); }});
+    const std::string first = "cannot save", summary = "attempts have failed so far", back = "state saved again";
+    add(q, "a");
+    q.flush();
+    disk.refuse = ENOSPC;
+    add(q, "a");
+    for (int i = 0; i < 5; ++i) q.flush();
+    EXPECT_EQ(log.count(first), 1u) << log.text();
+    EXPECT_EQ(log.count(summary), 0u);
+    seconds += 60;
+    for (int i = 0; i < 3; ++i) q.flush();
+    EXPECT_EQ(log.count(summary), 1u) << log.text();
+    disk.refuse = 0;
+    q.flush();
+    EXPECT_EQ(log.count(back), 1u) << log.text();
+    q.flush();
+    EXPECT_EQ(log.count(back), 1u);
+    EXPECT_NE(gwtest::slurp(d.file("q") + "/state").find("\"seq\":2"), std::string::npos)
+        << "the save that worked holds what the failed ones could not";
+}
+
 // The queue's sync runs on its own thread, outside the lock: appends go on while it is stuck.
 TEST(SlowDisk, AppendsDoNotWaitForASync) {
     gwtest::ScratchDir d;

@@ -228,6 +228,10 @@ private:
 
     // The sync thread.
     std::mutex save_mu_;  // one state writer at a time
+    // Saves of the state that failed since the last save that worked, and when that was last
+    // said (under save_mu_): said once, then summed up once a minute, like refused records.
+    std::uint64_t state_failures_ = 0;
+    Clock::time_point last_state_log_{};
     std::mutex mark_mu_;
     int mark_fd_ = -1;
     std::mutex sync_mu_;

@@ -278,18 +278,40 @@ DiskQueue::Snapshot DiskQueue::snapshot_locked() {
 
 void DiskQueue::write_state(const Snapshot& s) {
     const std::string tmp = dir_ + "/state.tmp";
+    std::string failure;
+    int err = 0;
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
     if (fd < 0) {
-        log::error("queue: cannot write " + tmp + ": " + std::strerror(errno));
+        err = errno;
+        failure = "cannot write " + tmp;
+    } else {
+        bool saved = queue_record::write_all(*io_, fd, s.text) && io_->fdatasync(fd) == 0;
+        if (!saved) err = errno;
+        ::close(fd);
+        if (saved && ::rename(tmp.c_str(), (dir_ + "/state").c_str()) != 0) {
+            err = errno;
+            saved = false;
+        }
+        if (!saved) failure = "cannot save " + dir_ + "/state";
+    }
+    if (failure.empty()) {
+        if (state_failures_ > 0)
+            log::info("queue: " + dir_ + "/state saved again, after " + std::to_string(state_failures_) + " failed attempts");
+        state_failures_ = 0;
         return;
     }
-    const bool ok = queue_record::write_all(*io_, fd, s.text) && io_->fdatasync(fd) == 0;
-    ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), (dir_ + "/state").c_str()) != 0) {
-        log::error("queue: cannot save " + dir_ + "/state: " + std::strerror(errno));
+    {
+        // Not saved: the next tick tries again.
         std::lock_guard lock(mu_);
         dirty_ = true;
     }
+    // A full disk fails every tick: said once, then summed up at most once a minute.
+    const bool first = state_failures_++ == 0;
+    if (!first && now_() - last_state_log_ < kFailureSummaryEvery) return;
+    log::error("queue: " + failure + ": " + std::strerror(err) +
+               (first ? std::string("; tried again each second")
+                      : "; " + std::to_string(state_failures_) + " attempts have failed so far"));
+    last_state_log_ = now_();
 }
 
 // Written, not synced: it outlives a killed process, which is what it is for.
