@@ -619,7 +619,7 @@ UHF_API int uhf_FM151M_Cipher(uhf_link *l, int addr, unsigned char *block, unsig
  *  if (uhf_epc_decode(id, sizeof id, &e) == 0)
  *      printf("%s %s %s\n", e.uri, e.tag_uri, e.gs1);
  *      // urn:epc:id:sgtin:0614141.812345.6789
- *      // urn:epc:tag:sgtin-96:3.0614141.812345.6789  (01)00614141812345(21)6789
+ *      // urn:epc:tag:sgtin-96:3.0614141.812345.6789  (01)80614141123458(21)6789
  *  unsigned char out[UHF_EPC_BYTES_MAX];
  *  int n = uhf_epc_encode("urn:epc:tag:sscc-96:0.0614141.1234567890", out, sizeof out);
  *  if (n < 0) fprintf(stderr, "%s\n", uhf_epc_strerror(n));
@@ -691,7 +691,7 @@ typedef struct uhf_epc {
     uhf_epc_field field[UHF_EPC_FIELDS]; /**< in URI order */
     char uri[UHF_EPC_URI_MAX];      /**< pure identity URI: urn:epc:id:sgtin:0614141.812345.6789 */
     char tag_uri[UHF_EPC_URI_MAX];  /**< tag URI: urn:epc:tag:sgtin-96:3.0614141.812345.6789 */
-    char gs1[UHF_EPC_GS1_MAX];      /**< GS1 element string: (01)00614141812345(21)6789 */
+    char gs1[UHF_EPC_GS1_MAX];      /**< GS1 element string: (01)80614141123458(21)6789 */
 } uhf_epc;
 
 /** Decodes the binary EPC \p epc (\p len bytes, the EPC bank after the PC word, most
