@@ -3,23 +3,16 @@
 // CLOSE_CONNECTION, all on a free loopback port. And tshark, where it is installed and we may
 // capture on lo, dissects that traffic as LLRP: nothing the server sends is malformed or
 // draws an expert warning.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "llrp/server.hpp"
 #include "bytes.hpp"
+#include "capture.hpp"
 #include "raw_client.hpp"
 
 namespace {
@@ -86,85 +79,26 @@ TEST_F(PeerClient, AcknowledgesKeepalivesAndStaysConnected) {
   EXPECT_EQ(server->stats().dropped_keepalive, 0u);
 }
 
-// The lines a shell command prints, both streams, but for tshark's word on running as root (so
-// that a filter tshark refuses shows up rather than passing for no match).
-std::vector<std::string> lines_of(const std::string &cmd) {
-  std::vector<std::string> lines;
-  FILE *pipe = popen((cmd + " 2>&1").c_str(), "r");
-  if (!pipe) return lines;
-  char buf[4096];
-  while (std::fgets(buf, sizeof buf, pipe))
-    if (std::string_view(buf).rfind("Running as user", 0) != 0) lines.emplace_back(buf);
-  pclose(pipe);
-  return lines;
-}
-
 TEST_F(PeerClient, TsharkFindsNothingMalformedInWhatTheServerSends) {
-  const std::string tshark = LLRP_TSHARK;
-  if (tshark.empty() || !fs::exists(fs::path(tshark).parent_path() / "dumpcap"))
-    GTEST_SKIP() << "tshark or dumpcap is missing (Debian package tshark)";
-  if (geteuid() != 0) GTEST_SKIP() << "capturing on lo needs root";
-  const std::string port = std::to_string(server->port());
-  const fs::path scratch = fs::temp_directory_path() / ("llrp_capture_" + std::to_string(getpid()));
-  fs::create_directories(scratch);
-  const std::string capture = (scratch / "run.pcapng").string(), log = (scratch / "tshark.log").string();
-
-  // dumpcap, tshark's capture engine, writes the file and flushes it when interrupted; it
-  // bounds its own run (-a duration) should the test never get to stop it.
-  const std::string dumpcap = (fs::path(tshark).parent_path() / "dumpcap").string();
-  const std::string filter = "tcp port " + port;
-  std::vector<std::string> args = {dumpcap, "-q", "-i", "lo", "-f", filter, "-w", capture, "-a", "duration:60"};
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, dumpcap.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  auto capturing = [&] {
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str().find("Capturing on") != std::string::npos;
-  };
-  bool started = llrp_test::eventually(capturing, 30s);
-
-  if (started) {
-    server->set_keepalive(100ms);
-    std::vector<std::string> lines = run_client(server->port(), 2);
-    EXPECT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
-    llrp_test::RawClient raw(server->port());
-    for (auto bytes : {llrp_test::message(999, ""), llrp_test::message(msg::GET_ROSPECS, ""),
-                       llrp_test::hex("08 2E 00 00 00 0A 00 00 00 05"), llrp_test::message(msg::CLOSE_CONNECTION, "")}) {
-      raw.send(bytes);
-    }
-    EXPECT_TRUE(raw.closed_within(5s));  // after the event and four answers
+  if (const std::string why = llrp_test::Capture::skip_reason(); !why.empty()) GTEST_SKIP() << why;
+  const int port = server->port();
+  llrp_test::Capture capture({port});
+  ASSERT_TRUE(capture.start()) << "dumpcap did not start capturing: " << capture.log();
+  server->set_keepalive(100ms);
+  std::vector<std::string> lines = run_client(server->port(), 2);
+  EXPECT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+  llrp_test::RawClient raw(server->port());
+  for (auto bytes : {llrp_test::message(999, ""), llrp_test::message(msg::GET_ROSPECS, ""),
+                     llrp_test::hex("08 2E 00 00 00 0A 00 00 00 05"), llrp_test::message(msg::CLOSE_CONNECTION, "")}) {
+    raw.send(bytes);
   }
-  const std::string read = "'" + tshark + "' -r '" + capture + "' -d tcp.port==" + port + ",llrp ";
-  // The messages the server sent as the file holds them so far: one line per frame, the types
-  // of the messages in it joined by commas. Packets reach the file a little after the wire
-  // (libpcap hands them over by the block), so the test waits for all nine before stopping.
-  std::vector<std::string> sent;
-  auto server_messages = [&] {
-    sent = lines_of(read + "-Y 'llrp && tcp.srcport==" + port + "' -T fields -e llrp.type");
-    std::size_t messages = 0;
-    for (const std::string &line : sent) messages += 1 + static_cast<std::size_t>(std::count(line.begin(), line.end(), ','));
-    return messages;
-  };
-  if (started) {
-    EXPECT_TRUE(llrp_test::eventually([&] { return server_messages() >= 9; }, 30s)) << ::testing::PrintToString(sent);
-  }
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(started) << "dumpcap did not start capturing";
-  EXPECT_EQ(server_messages(), 9u) << ::testing::PrintToString(sent);
-  std::vector<std::string> faults = lines_of(
-      read + "-Y 'tcp.srcport==" + port + " && (_ws.malformed || (llrp && _ws.expert.severity >= 0x00600000))' -V");
-  EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
-  if (!HasFailure()) fs::remove_all(scratch);
+  EXPECT_TRUE(raw.closed_within(5s));  // after the event and four answers
+  // The client's session: the event, two keepalives, the close's answer; the raw one's: the
+  // event and four answers.
+  EXPECT_TRUE(capture.wait_for_messages_from(port, 9)) << ::testing::PrintToString(capture.frames_from(port));
+  capture.stop();
+  EXPECT_EQ(capture.messages_from(port), 9u) << ::testing::PrintToString(capture.frames_from(port));
+  EXPECT_EQ(capture.faults_from(port), "") << capture.file();
 }
 
 }  // namespace

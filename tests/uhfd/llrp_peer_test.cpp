@@ -3,13 +3,16 @@
 // started by START_ROSPEC and by an Immediate trigger, reports every N tags, a Duration stop,
 // an AccessSpec that writes user memory and one that reads it back, keepalives, a client that
 // vanishes and one that comes after it. MQTT output keeps running for the same readers
-// throughout; tshark, where it may capture, finds nothing malformed in what uhfd sent.
+// throughout; tshark finds nothing malformed in what uhfd sends in a session that uses every
+// message the face answers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "gateway_harness.hpp"
+#include "llrp/capture.hpp"
 
 namespace {
 
@@ -215,6 +218,34 @@ TEST_F(LlrpPeer, DurationStopEndsTheROSpec) {
     EXPECT_EQ(got["ROSpec"]["CurrentState"], "Inactive") << got.dump();
 }
 
+// (d) a Tag_Observation stop trigger: the AISpec ends once it has seen two tags, and with it
+// the ROSpec (its only AISpec done, no ROSpec stop trigger).
+TEST_F(LlrpPeer, TagObservationStopEndsTheAISpecAndTheROSpec) {
+    const json events = {{"ReaderEventNotificationSpec",
+                          {{"EventNotificationState", json::array({{{"EventType", "ROSpec_Event"}, {"NotificationState", true}},
+                                                                   {{"EventType", "AISpec_Event"}, {"NotificationState", true}}})}}}};
+    json observe = rospec(6, "Immediate", 1);
+    observe["ROSpec"]["AISpec"]["AISpecStopTrigger"] = {
+        {"AISpecStopTriggerType", "Tag_Observation"},
+        {"DurationTrigger", 0},
+        {"TagObservationTrigger",
+         {{"TriggerType", "Upon_Seeing_N_Tags_Or_Timeout"}, {"NumberOfTags", 2}, {"NumberOfAttempts", 0}, {"T", 0}, {"Timeout", 10000}}}};
+    const auto lines = run_client(port_a, json::array({send("SET_READER_CONFIG", kReset), send("SET_READER_CONFIG", events),
+                                                       send("ADD_ROSPEC", observe), send("ENABLE_ROSPEC", id_of(6)),
+                                                       wait("READER_EVENT_NOTIFICATION", 4), send("GET_ROSPECS"), send("CLOSE_CONNECTION")}));
+    std::vector<std::string> kinds;
+    for (const Line& e : of_type(lines, "READER_EVENT_NOTIFICATION")) {
+        const json& data = e.body["ReaderEventNotificationData"];
+        if (data.contains("ROSpecEvent")) kinds.push_back(data["ROSpecEvent"]["EventType"]);
+        if (data.contains("AISpecEvent")) kinds.push_back(data["AISpecEvent"]["EventType"]);
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"Start_Of_ROSpec", "End_Of_AISpec", "End_Of_ROSpec"})) << dump(lines);
+    std::set<std::string> seen;
+    for (const json& t : tags_reported(lines)) seen.insert(t["EPC_96"]["EPC"].get<std::string>());
+    EXPECT_EQ(seen.size(), 2u) << dump(lines);
+    EXPECT_EQ(of_type(lines, "GET_ROSPECS_RESPONSE").at(0).body["ROSpec"]["CurrentState"], "Inactive") << dump(lines);
+}
+
 json access(int id, json op) {
     return {{"AccessSpec",
              {{"AccessSpecID", id},
@@ -250,6 +281,39 @@ TEST_F(LlrpPeer, AccessSpecsWriteAndReadUserMemory) {
     ASSERT_TRUE(read_back.is_object()) << dump(lines);
     EXPECT_EQ(read_back["Result"], "Success");
     EXPECT_EQ(read_back["ReadData"], "000000001234BEEF");  // llrpjs writes u16v words as hex
+}
+
+// Everything uhfd sends in a session that asks for every part of the reader's description and
+// configuration, every event, every report field and a tag read, as Debian's LLRP dissector
+// reads it: nothing malformed, no warning.
+TEST_F(LlrpPeer, TsharkFindsNothingMalformedInWhatUhfdSends) {
+    if (const std::string why = llrp_test::Capture::skip_reason(); !why.empty()) GTEST_SKIP() << why;
+    llrp_test::Capture capture({port_a});
+    ASSERT_TRUE(capture.start()) << "dumpcap did not start capturing: " << capture.log();
+    json every_event = json::array();
+    for (const char* type : {"Upon_Hopping_To_Next_Channel", "GPI_Event", "ROSpec_Event", "Report_Buffer_Fill_Warning",
+                             "Reader_Exception_Event", "RFSurvey_Event", "AISpec_Event", "AISpec_Event_With_Details", "Antenna_Event"})
+        every_event.push_back({{"EventType", type}, {"NotificationState", true}});
+    json everything = rospec(9, "Immediate", 1);
+    for (auto& [key, value] : everything["ROSpec"]["ROReportSpec"]["TagReportContentSelector"].items()) value = true;
+    const json read = access(10, {"C1G2Read", {{"OpSpecID", 3}, {"AccessPassword", 0}, {"MB", 3}, {"WordPointer", 0}, {"WordCount", 2}}});
+    const json all = {{"AntennaID", 0}, {"RequestedData", "All"}, {"GPIPortNum", 0}, {"GPOPortNum", 0}};
+    const auto lines = run_client(
+        port_a, json::array({send("GET_READER_CAPABILITIES", {{"RequestedData", "All"}}), send("GET_READER_CONFIG", all),
+                             send("SET_READER_CONFIG", kReset),
+                             send("SET_READER_CONFIG", {{"ReaderEventNotificationSpec", {{"EventNotificationState", every_event}}}}),
+                             send("ADD_ACCESSSPEC", read), send("ENABLE_ACCESSSPEC", {{"AccessSpecID", 10}}), send("ADD_ROSPEC", everything),
+                             send("ENABLE_ROSPEC", id_of(9)), wait("RO_ACCESS_REPORT", 4), send("GET_ROSPECS"), send("GET_ACCESSSPECS"),
+                             send("DISABLE_ROSPEC", id_of(9)), send("DELETE_ROSPEC", id_of(0)),
+                             send("DELETE_ACCESSSPEC", {{"AccessSpecID", 0}}), send("CLOSE_CONNECTION")}));
+    // Every line but the last ("end") is a message uhfd sent.
+    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(lines.back().type, "end") << dump(lines);
+    const std::size_t sent = lines.size() - 1;
+    EXPECT_TRUE(capture.wait_for_messages_from(port_a, sent)) << ::testing::PrintToString(capture.frames_from(port_a));
+    capture.stop();
+    EXPECT_EQ(capture.messages_from(port_a), sent) << ::testing::PrintToString(capture.frames_from(port_a)) << dump(lines);
+    EXPECT_EQ(capture.faults_from(port_a), "") << capture.file();
 }
 
 // (f) keepalives at the period asked; (g) a client that vanishes frees the face for the next,
