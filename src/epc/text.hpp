@@ -32,6 +32,9 @@ public:
         return !full_;
     }
     std::size_t size() const { return n_; }
+    const char *data() const { return buf_; }
+    bool overflowed() const { return full_; }
+    void overflow() { full_ = true; }
 
 private:
     char *buf_;
@@ -55,8 +58,12 @@ inline std::size_t format_decimal(std::uint64_t v, unsigned width, char *out) {
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
-    unsigned digits = 1;
-    while (digits < 20 && v >= pow10_table[digits]) ++digits;
+    // Digits from the bit length (log10(2) ~ 1233 / 4096, at most 19 for 64 bits), settled by
+    // one comparison.
+    const unsigned bits = 64u - static_cast<unsigned>(__builtin_clzll(v | 1));
+    const unsigned t = bits * 1233u >> 12;
+    unsigned digits = t + (v >= pow10_table[t] ? 1u : 0u);
+    if (digits == 0) digits = 1;
     const std::size_t n = digits > width ? digits : width;
     char *p = out + n;
     while (v >= 100) {

@@ -44,21 +44,7 @@ void put_fields(const Parts &in, TextOut &out) {
 
 } // namespace
 
-void format_pure_uri(const Parts &in, TextOut &out) {
-    out.put("urn:epc:id:", 11);
-    out.put(in.scheme->id_name);
-    out.put(':');
-    put_fields(in, out);
-}
-
 void format_uris(const Parts &in, TextOut &pure, TextOut &tag) {
-    char body[UHF_EPC_URI_MAX];
-    TextOut fields(body, sizeof body);
-    put_fields(in, fields);
-    pure.put("urn:epc:id:", 11);
-    pure.put(in.scheme->id_name);
-    pure.put(':');
-    pure.put(body, fields.size());
     tag.put("urn:epc:tag:", 12);
     tag.put(in.scheme->tag_name);
     tag.put(':');
@@ -67,23 +53,15 @@ void format_uris(const Parts &in, TextOut &pure, TextOut &tag) {
         tag.put(digits, format_decimal(static_cast<unsigned>(in.filter), 0, digits));
         tag.put('.');
     }
-    tag.put(body, fields.size());
-    if (!fields.finish()) {
-        pure.put(body, sizeof body);  // cannot fit: marks both as overflowed
-        tag.put(body, sizeof body);
-    }
-}
-
-void format_tag_uri(const Parts &in, TextOut &out) {
-    out.put("urn:epc:tag:", 12);
-    out.put(in.scheme->tag_name);
-    out.put(':');
-    if (in.filter >= 0) {
-        char digits[4];
-        out.put(digits, format_decimal(static_cast<unsigned>(in.filter), 0, digits));
-        out.put('.');
-    }
-    put_fields(in, out);
+    const std::size_t fields = tag.size();
+    put_fields(in, tag);
+    // The pure identity URI ends as the tag URI does and is shorter: it cannot fit where the tag
+    // URI did not.
+    pure.put("urn:epc:id:", 11);
+    pure.put(in.scheme->id_name);
+    pure.put(':');
+    pure.put(tag.data() + fields, tag.size() - fields);
+    if (tag.overflowed()) pure.overflow();
 }
 
 int parse_scheme(const char *uri, const char *prefix, const Scheme *&scheme, const char *&body) {

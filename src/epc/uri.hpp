@@ -13,9 +13,7 @@ struct Slice {
     unsigned n;
 };
 
-void format_pure_uri(const Parts &in, TextOut &out);
-void format_tag_uri(const Parts &in, TextOut &out);
-// Both at once, the fields formatted once.
+// Both URIs, the fields formatted once.
 void format_uris(const Parts &in, TextOut &pure, TextOut &tag);
 
 // The scheme after `prefix` ("urn:epc:tag:"), its name ending at ':'; `body` is what follows.
