@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -30,14 +32,33 @@ class ProbeHandler : public Handler {
       return Answer::taken_without_reply();
     }
     if (request.type != msg::GET_READER_CAPABILITIES) return std::nullopt;
+    {
+      // Held: the server's thread waits here until the test lets it go.
+      std::unique_lock lock(mu);
+      holding = hold;
+      cv.wait(lock, [&] { return !hold; });
+      holding = false;
+    }
     Message reply = make_message(msg::GET_READER_CAPABILITIES_RESPONSE);
     reply.params.push_back(llrp_status(StatusCode::M_Success, ""));
     return reply;
   }
   void connected() override { ++connects; }
   void disconnected() override { ++disconnects; }
+  void release() {
+    std::lock_guard lock(mu);
+    hold = false;
+    cv.notify_all();
+  }
+  bool is_holding() {
+    std::lock_guard lock(mu);
+    return holding;
+  }
   std::atomic<int> connects{0}, disconnects{0}, enables{0};
   bool takes_enable = false;
+  std::mutex mu;
+  std::condition_variable cv;
+  bool hold = false, holding = false;  // under mu
 };
 
 std::optional<std::int64_t> status_of(const Message &m) {
@@ -111,6 +132,25 @@ TEST_F(ServerTest, SecondClientIsRefusedAndClosedWhileTheFirstGoesOn) {
   EXPECT_TRUE(answers_probe(*first));
   EXPECT_EQ(server->stats().refused, 1u);
   EXPECT_EQ(handler.connects, 1);
+}
+
+// A client that left while the server was busy and the next one that came meanwhile are seen
+// at once: the one that left is let go first, so the next one is not refused for it.
+TEST_F(ServerTest, AClientThatLeftWhileTheServerWasBusyDoesNotKeepTheNextOut) {
+  handler.hold = true;
+  start();
+  auto first = connect();
+  ASSERT_TRUE(first->send(probe));
+  ASSERT_TRUE(eventually([&] { return handler.is_holding(); }));
+  first.reset();
+  RawClient second(server->port());  // taken by the kernel's backlog while the server waits
+  ASSERT_TRUE(second.connected());
+  handler.release();
+  auto event = second.receive();
+  ASSERT_TRUE(event);
+  EXPECT_EQ(attempt_status(*event), 0);
+  EXPECT_TRUE(answers_probe(second));
+  EXPECT_EQ(server->stats().refused, 0u);
 }
 
 TEST_F(ServerTest, CloseConnectionAnswersThenClosesAndFreesThePort) {

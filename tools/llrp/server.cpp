@@ -181,10 +181,12 @@ void Server::loop() {
       [[maybe_unused]] ssize_t n = read(wake_, &count, sizeof count);
     }
     if (stopping_) break;
-    if (fds[1].revents & POLLIN) accept_client();
+    // The client's input before a newcomer: one that has gone is let go first, so the next
+    // client is not refused for it when both show up in one wake.
     if (session_ && fds[2].fd >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) &&
         session_->state == Session::State::open)
       serve_input(*session_);
+    if (fds[1].revents & POLLIN) accept_client();
     if (!session_) continue;
     take_events(*session_);
     if (!session_) continue;
