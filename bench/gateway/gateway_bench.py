@@ -126,6 +126,8 @@ class Run:
                 f.write('[[readers]]\nname = "%s"\ndevice = "%s"\nfamilies = ["epc", "gb", "gjb"]\n'
                         'round_interval_ms = %d\ndeparture_timeout_ms = %d\nreport_interval_ms = %d\n'
                         % (r["name"], r["device"], r["round"], r["departure"], r["report"]))
+                if r.get("llrp"):
+                    f.write("llrp = %d\n" % r["llrp"])
         return self.start([UHFD, "--config", conf], stdout=subprocess.DEVNULL, stderr=open(self.path("uhfd.log"), "w"),
                           env=env)
 
