@@ -6,9 +6,14 @@
 // throughout; tshark finds nothing malformed in what uhfd sends in a session that uses every
 // message the face answers.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <set>
 
 #include "gateway_harness.hpp"
@@ -314,6 +319,147 @@ TEST_F(LlrpPeer, TsharkFindsNothingMalformedInWhatUhfdSends) {
     capture.stop();
     EXPECT_EQ(capture.messages_from(port_a), sent) << ::testing::PrintToString(capture.frames_from(port_a)) << dump(lines);
     EXPECT_EQ(capture.faults_from(port_a), "") << capture.file();
+}
+
+// A raw loopback connection, for bytes no LLRP library would write.
+class RawLine {
+public:
+    // receive_buffer: SO_RCVBUF (0: the kernel's default), for a client whose window stays small.
+    explicit RawLine(int port, int receive_buffer = 0) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~RawLine() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    RawLine(const RawLine&) = delete;
+    RawLine& operator=(const RawLine&) = delete;
+    bool connected() const { return connected_; }
+    bool send(const std::string& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    // The types of the messages that came until the reader closed the connection (closed()) or
+    // nothing came for `quiet`.
+    std::vector<int> read_until_quiet(std::chrono::milliseconds quiet) {
+        std::vector<int> types;
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(quiet.count())) <= 0) break;
+            char buf[65536];
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) {
+                closed_ = true;
+                break;
+            }
+            pending_.append(buf, static_cast<std::size_t>(n));
+            while (pending_.size() >= 10) {
+                const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(pending_[i])); };
+                const std::uint32_t length = byte(2) << 24 | byte(3) << 16 | byte(4) << 8 | byte(5);
+                if (length < 10 || pending_.size() < length) break;
+                types.push_back(static_cast<int>((byte(0) << 8 | byte(1)) & 0x3FF));
+                pending_.erase(0, length);
+            }
+        }
+        return types;
+    }
+    bool closed() const { return closed_; }
+
+private:
+    int fd_;
+    bool connected_ = false, closed_ = false;
+    std::string pending_;
+};
+
+// An LLRP message's bytes: version 1 unless told, the length the header claims, the body.
+std::string llrp_bytes(int type, const std::string& body = "", int version = 1, std::uint32_t claimed = 0) {
+    const std::uint32_t length = claimed ? claimed : static_cast<std::uint32_t>(10 + body.size());
+    std::string m;
+    m += static_cast<char>((version << 2) | ((type >> 8) & 3));
+    m += static_cast<char>(type & 0xFF);
+    for (int shift = 24; shift >= 0; shift -= 8) m += static_cast<char>((length >> shift) & 0xFF);
+    m += std::string("\0\0\0\x07", 4);
+    return m + body;
+}
+
+long rss_kib(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+// Bad input on reader a's face: each case gets ERROR_MESSAGE or a response, or is closed; uhfd's
+// memory stays bounded through 10 000 requests never read; the face takes a good client after,
+// and reader b's face and both readers' MQTT output never notice.
+TEST_F(LlrpPeer, BadInputOnOneFaceLeavesItsReaderTheOtherAndMqttAlone) {
+    constexpr int kErrorMessage = 100, kGetRospecs = 26, kGetRospecsResponse = 36;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool must_close;
+    };
+    const std::string unknown_parameter = std::string("\x03\xE8\x00\x05\x00", 5);  // TLV type 1000
+    const std::vector<Case> cases = {
+        {"an unknown message type", llrp_bytes(999), false},
+        {"version 2", llrp_bytes(kGetRospecs, "", 2), false},
+        {"an unknown parameter", llrp_bytes(kGetRospecs, unknown_parameter), false},
+        {"a length under the header", llrp_bytes(kGetRospecs, "", 1, 4), true},
+        {"a 16 MiB length", llrp_bytes(kGetRospecs, "", 1, 16u << 20), true},
+        {"a parameter past the message", llrp_bytes(kGetRospecs, std::string("\x00\xB1\x00\x40", 4)), false},
+    };
+    const pid_t pid = uhfd->process().pid();
+    const long rss_before = rss_kib(pid);
+    for (const Case& c : cases) {
+        RawLine line(port_a);
+        ASSERT_TRUE(line.connected()) << c.name;
+        ASSERT_TRUE(line.send(c.bytes)) << c.name;
+        const std::vector<int> got = line.read_until_quiet(1500ms);
+        ASSERT_FALSE(got.empty()) << c.name << ": not even the connection event";
+        const bool answered = std::any_of(got.begin() + 1, got.end(), [](int t) { return t == kErrorMessage || t == kGetRospecsResponse; });
+        EXPECT_TRUE(answered || line.closed()) << c.name << ": neither an answer nor a close";
+        if (c.must_close) {
+            EXPECT_TRUE(line.closed()) << c.name;
+        }
+    }
+    {
+        // 10 000 requests from a client with a small window that reads no reply until it has sent
+        // them all: each is answered (the answers wait in the kernel's buffers, not in uhfd's
+        // memory), or the face drops the client at its bound.
+        RawLine flood(port_a, 4096);
+        std::string many;
+        for (int i = 0; i < 10000; ++i) many += llrp_bytes(kGetRospecs);
+        flood.send(many);  // may fail part way: the face has dropped us
+        const std::vector<int> got = flood.read_until_quiet(2s);
+        EXPECT_TRUE(std::count(got.begin(), got.end(), kGetRospecsResponse) == 10000 || flood.closed())
+            << std::count(got.begin(), got.end(), kGetRospecsResponse) << " answers and still connected";
+    }
+    EXPECT_LT(rss_kib(pid) - rss_before, 32 * 1024) << "uhfd's memory grew by " << rss_kib(pid) - rss_before << " KiB";
+    ASSERT_TRUE(uhfd->process().running()) << uhfd->log();
+    // The face takes a good client again, reader b's face never noticed, and both readers' events
+    // go on reaching MQTT.
+    const auto a = run_client(port_a, json::array({send("GET_ROSPECS"), send("CLOSE_CONNECTION")}));
+    EXPECT_EQ(statuses(a), (std::vector<std::string>{"GET_ROSPECS_RESPONSE M_Success", "CLOSE_CONNECTION_RESPONSE M_Success"})) << dump(a);
+    const auto b = run_client(port_b, json::array({send("GET_ROSPECS"), send("CLOSE_CONNECTION")}));
+    EXPECT_EQ(statuses(b), (std::vector<std::string>{"GET_ROSPECS_RESPONSE M_Success", "CLOSE_CONNECTION_RESPONSE M_Success"})) << dump(b);
+    ASSERT_EQ(field(dir.file("a.ctl"), "add epc 300833B2DDD9014000000077 rssi=-50 ant=1"), "ok 300833B2DDD9014000000077");
+    ASSERT_EQ(field(dir.file("b.ctl"), "add epc 300833B2DDD9014000000088 rssi=-50 ant=1"), "ok 300833B2DDD9014000000088");
+    auto arrived = [&](const std::string& topic, const std::string& id) {
+        for (const json& e : events(*subscriber, topic))
+            if (e.value("type", "") == "arrived" && e.dump().find(id) != std::string::npos) return true;
+        return false;
+    };
+    EXPECT_TRUE(eventually([&] { return arrived("uhf/gw/a/events", "300833B2DDD9014000000077"); }, 10s));
+    EXPECT_TRUE(eventually([&] { return arrived("uhf/gw/b/events", "300833B2DDD9014000000088"); }, 10s));
 }
 
 // (f) keepalives at the period asked; (g) a client that vanishes frees the face for the next,
