@@ -28,6 +28,10 @@ public:
             if (have >= 8) {
                 std::memcpy(&w, bytes_ + first, 8);
                 w = __builtin_bswap64(w);
+            } else if ((bits_ >> 3) >= 8) {
+                // Near the end of an id of 8 bytes or more: its last 8 bytes, moved up.
+                std::memcpy(&w, bytes_ + (bits_ >> 3) - 8, 8);
+                w = __builtin_bswap64(w) << (8 * (8 - have));
             } else {
                 w = 0;
                 for (std::size_t i = 0; i < 8; ++i) w = (w << 8) | (i < have ? bytes_[first + i] : 0u);
