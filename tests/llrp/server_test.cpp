@@ -171,7 +171,8 @@ TEST_F(ServerTest, CloseConnectionAnswersThenClosesAndFreesThePort) {
 TEST_F(ServerTest, KeepalivesComeAtThePeriodAndAnAcknowledgingClientStays) {
   start();
   auto client = connect();
-  server->set_keepalive(100ms);
+  // A period long enough that a loaded machine acknowledges in time.
+  server->set_keepalive(500ms);
   auto previous = std::chrono::steady_clock::now();
   std::uint32_t last_id = 0;
   for (int i = 0; i < 4; ++i) {
@@ -180,7 +181,7 @@ TEST_F(ServerTest, KeepalivesComeAtThePeriodAndAnAcknowledgingClientStays) {
     ASSERT_EQ(keepalive->type, msg::KEEPALIVE);
     auto now = std::chrono::steady_clock::now();
     if (i > 0) {
-      EXPECT_GE(now - previous, 80ms);  // never early by more than the clock's grain
+      EXPECT_GE(now - previous, 480ms);  // never early by more than the clock's grain
     }
     EXPECT_NE(keepalive->id, last_id);
     previous = now;

@@ -271,10 +271,10 @@ TEST_F(Gateway, SighupAddsAndRemovesReadersAndLeavesTheOthersRunning) {
         for (const auto& m : sub.messages())
             if (m.topic == topic("a", "status") && m.raw.empty()) return true;
         return false;
-    }, 5s)) << gw.log();
+    }, 15s)) << gw.log();
     gw.rewrite("[gateway]\nid = 7\n");
     gw.process().signal(SIGHUP);
-    EXPECT_TRUE(eventually([&] { return gw.log().find("reload refused") != std::string::npos; }, 5s));
+    EXPECT_TRUE(eventually([&] { return gw.log().find("reload refused") != std::string::npos; }, 15s));
     EXPECT_TRUE(gw.process().running());
 }
 
