@@ -216,6 +216,7 @@ TEST(FullDisk, StateSavesThatFailAreSaidOnceThenSummedUpOnceAMinute) {
     add(q, "a");
     for (int i = 0; i < 5; ++i) q.flush();
     EXPECT_EQ(log.count(first), 1u) << log.text();
+    EXPECT_EQ(log.count("state: No space left on device"), 1u) << "the system's reason is said: " << log.text();
     EXPECT_EQ(log.count(summary), 0u);
     seconds += 60;
     for (int i = 0; i < 3; ++i) q.flush();

@@ -308,7 +308,8 @@ void DiskQueue::write_state(const Snapshot& s) {
     // A full disk fails every tick: said once, then summed up at most once a minute.
     const bool first = state_failures_++ == 0;
     if (!first && now_() - last_state_log_ < kFailureSummaryEvery) return;
-    log::error("queue: " + failure + ": " + std::strerror(err) +
+    // An injected or odd failure may leave errno unset: "Success" would say the opposite.
+    log::error("queue: " + failure + ": " + (err ? std::strerror(err) : "no reason given by the system") +
                (first ? std::string("; tried again each second")
                       : "; " + std::to_string(state_failures_) + " attempts have failed so far"));
     last_state_log_ = now_();
