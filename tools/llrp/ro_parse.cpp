@@ -83,15 +83,18 @@ Error read_start(const Parameter &p, RoSpec &out) {
   return ok();
 }
 
+// A Duration stop trigger's value (`field` of p) into `out`: a duration of 0 ms is refused.
+Error read_duration(const Parameter &p, const char *field, std::uint32_t &out) {
+  out = static_cast<std::uint32_t>(num(p, field));
+  if (out == 0)
+    return bad_field(p.type, field, "a Duration stop trigger needs a duration above 0 ms", StatusCode::A_OutOfRange);
+  return ok();
+}
+
 Error read_stop(const Parameter &p, RoSpec &out) {
   switch (num(p, "ROSpecStopTriggerType")) {
     case 0: out.stop_after_ms = 0; return ok();
-    case 1:
-      out.stop_after_ms = static_cast<std::uint32_t>(num(p, "DurationTriggerValue"));
-      if (out.stop_after_ms == 0)
-        return bad_field(p.type, "DurationTriggerValue", "a Duration stop trigger needs a duration above 0 ms",
-                         StatusCode::A_OutOfRange);
-      return ok();
+    case 1: return read_duration(p, "DurationTriggerValue", out.stop_after_ms);
     default:
       return no_gpi(p, "ROSpecStopTriggerType", "stop");
   }
@@ -102,11 +105,7 @@ Error read_ai_stop(const Parameter &p, AiSpec &out) {
     case 0: out.stop = AiStop::null; return ok();
     case 1:
       out.stop = AiStop::duration;
-      out.duration_ms = static_cast<std::uint32_t>(num(p, "DurationTrigger"));
-      if (out.duration_ms == 0)
-        return bad_field(p.type, "DurationTrigger", "a Duration stop trigger needs a duration above 0 ms",
-                         StatusCode::A_OutOfRange);
-      return ok();
+      return read_duration(p, "DurationTrigger", out.duration_ms);
     case 3: break;
     default:
       return no_gpi(p, "AISpecStopTriggerType", "stop");
