@@ -38,6 +38,8 @@ class RawClient {
 
   bool connected() const { return connected_; }
   int fd() const { return fd_; }
+  // Whether a read met the end of the stream (or an error): the server hung up.
+  bool closed() const { return closed_; }
 
   // False when the socket would not take all of it (the server hung up).
   bool send(std::span<const std::uint8_t> bytes) {
@@ -108,7 +110,10 @@ class RawClient {
     while (done < size) {
       if (!wait_readable(deadline)) return false;
       ssize_t n = ::recv(fd_, into + done, size - done, 0);
-      if (n <= 0) return false;
+      if (n <= 0) {
+        closed_ = true;
+        return false;
+      }
       done += static_cast<std::size_t>(n);
     }
     return true;
@@ -116,6 +121,7 @@ class RawClient {
 
   int fd_ = -1;
   bool connected_ = false;
+  bool closed_ = false;
 };
 
 // Polls a condition until it holds or the deadline passes.

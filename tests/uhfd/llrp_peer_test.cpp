@@ -6,18 +6,17 @@
 // throughout; tshark finds nothing malformed in what uhfd sends in a session that uses every
 // message the face answers.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <span>
 
 #include "gateway_harness.hpp"
 #include "llrp/capture.hpp"
+#include "llrp/raw_client.hpp"
 
 namespace {
 
@@ -321,64 +320,17 @@ TEST_F(LlrpPeer, TsharkFindsNothingMalformedInWhatUhfdSends) {
     EXPECT_EQ(capture.faults_from(port_a), "") << capture.file();
 }
 
-// A raw loopback connection, for bytes no LLRP library would write.
-class RawLine {
-public:
-    // receive_buffer: SO_RCVBUF (0: the kernel's default), for a client whose window stays small.
-    explicit RawLine(int port, int receive_buffer = 0) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~RawLine() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    RawLine(const RawLine&) = delete;
-    RawLine& operator=(const RawLine&) = delete;
-    bool connected() const { return connected_; }
-    bool send(const std::string& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    // The types of the messages that came until the reader closed the connection (closed()) or
-    // nothing came for `quiet`.
-    std::vector<int> read_until_quiet(std::chrono::milliseconds quiet) {
-        std::vector<int> types;
-        for (;;) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(quiet.count())) <= 0) break;
-            char buf[65536];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) {
-                closed_ = true;
-                break;
-            }
-            pending_.append(buf, static_cast<std::size_t>(n));
-            while (pending_.size() >= 10) {
-                const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(pending_[i])); };
-                const std::uint32_t length = byte(2) << 24 | byte(3) << 16 | byte(4) << 8 | byte(5);
-                if (length < 10 || pending_.size() < length) break;
-                types.push_back(static_cast<int>((byte(0) << 8 | byte(1)) & 0x3FF));
-                pending_.erase(0, length);
-            }
-        }
-        return types;
-    }
-    bool closed() const { return closed_; }
+// The types of the messages that came on `line` until the reader closed it (line.closed()) or
+// nothing whole came for `quiet`.
+std::vector<int> types_until_quiet(llrp_test::RawClient& line, std::chrono::milliseconds quiet) {
+    std::vector<int> types;
+    while (const auto bytes = line.receive_bytes(quiet)) types.push_back(uhf::llrp::read_header(*bytes).type);
+    return types;
+}
 
-private:
-    int fd_;
-    bool connected_ = false, closed_ = false;
-    std::string pending_;
-};
+bool send_raw(llrp_test::RawClient& line, const std::string& bytes) {
+    return line.send(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
 
 // An LLRP message's bytes: version 1 unless told, the length the header claims, the body.
 std::string llrp_bytes(int type, const std::string& body = "", int version = 1, std::uint32_t claimed = 0) {
@@ -420,10 +372,10 @@ TEST_F(LlrpPeer, BadInputOnOneFaceLeavesItsReaderTheOtherAndMqttAlone) {
     const pid_t pid = uhfd->process().pid();
     const long rss_before = rss_kib(pid);
     for (const Case& c : cases) {
-        RawLine line(port_a);
+        llrp_test::RawClient line(static_cast<std::uint16_t>(port_a));
         ASSERT_TRUE(line.connected()) << c.name;
-        ASSERT_TRUE(line.send(c.bytes)) << c.name;
-        const std::vector<int> got = line.read_until_quiet(1500ms);
+        ASSERT_TRUE(send_raw(line, c.bytes)) << c.name;
+        const std::vector<int> got = types_until_quiet(line, 1500ms);
         ASSERT_FALSE(got.empty()) << c.name << ": not even the connection event";
         const bool answered = std::any_of(got.begin() + 1, got.end(), [](int t) { return t == kErrorMessage || t == kGetRospecsResponse; });
         EXPECT_TRUE(answered || line.closed()) << c.name << ": neither an answer nor a close";
@@ -435,11 +387,11 @@ TEST_F(LlrpPeer, BadInputOnOneFaceLeavesItsReaderTheOtherAndMqttAlone) {
         // 10 000 requests from a client with a small window that reads no reply until it has sent
         // them all: each is answered (the answers wait in the kernel's buffers, not in uhfd's
         // memory), or the face drops the client at its bound.
-        RawLine flood(port_a, 4096);
+        llrp_test::RawClient flood(static_cast<std::uint16_t>(port_a), 4096);
         std::string many;
         for (int i = 0; i < 10000; ++i) many += llrp_bytes(kGetRospecs);
-        flood.send(many);  // may fail part way: the face has dropped us
-        const std::vector<int> got = flood.read_until_quiet(2s);
+        send_raw(flood, many);  // may fail part way: the face has dropped us
+        const std::vector<int> got = types_until_quiet(flood, 2s);
         EXPECT_TRUE(std::count(got.begin(), got.end(), kGetRospecsResponse) == 10000 || flood.closed())
             << std::count(got.begin(), got.end(), kGetRospecsResponse) << " answers and still connected";
     }
