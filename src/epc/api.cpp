@@ -23,7 +23,9 @@ UHF_API int uhf_epc_decode(const unsigned char *epc, int len, uhf_epc *out) {
     out->field_count = s.field_count;
     for (unsigned i = 0; i < s.field_count; ++i) {
         out->field[i].name = s.fields[i].name;
-        std::memcpy(out->field[i].value, parts.part[i].text, parts.part[i].len);
+        // The whole array, a fixed size the compiler copies in a few moves.
+        static_assert(sizeof out->field[i].value == sizeof parts.part[i].text);
+        std::memcpy(out->field[i].value, parts.part[i].text, sizeof out->field[i].value);
         out->field[i].value[parts.part[i].len] = '\0';
     }
     for (unsigned i = s.field_count; i < UHF_EPC_FIELDS; ++i) {

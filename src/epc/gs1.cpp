@@ -9,21 +9,29 @@ namespace {
 // the reference whose first digit moves to the front when `lead_from_ref` (the GTIN's
 // indicator, the SSCC's extension digit).
 void put_key(const Parts &in, const char *lead, bool lead_from_ref, TextOut &out) {
-    char d[20];
+    char d[32] = {};  // 19 digits at most; the rest lets the copies move whole blocks
     unsigned n = 0;
     for (; lead && *lead; ++lead) d[n++] = *lead;
     const Part &company = in.part[0], &ref = in.part[1];
     unsigned r = 0;
     if (lead_from_ref) d[n++] = ref.text[r++];
-    std::memcpy(d + n, company.text, company.len);
+    // A key has at most 18 digits (a company prefix of at most 12, then the reference): two
+    // fixed 16-byte copies, each inside its part's text and, n being at most 13 before each,
+    // inside d.
+    static_assert(sizeof company.text >= 1 + 16 && sizeof d >= 13 + 16);
+    if (company.len > 12 || ref.len > 13) {
+        out.overflow();  // no scheme's key is this long; the caller then refuses the id
+        return;
+    }
+    std::memcpy(d + n, company.text, 16);
     n += company.len;
-    std::memcpy(d + n, ref.text + r, ref.len - r);
+    std::memcpy(d + n, ref.text + r, 16);
     n += ref.len - r;
     d[n] = check_digit(lead ? d + 1 : d, lead ? n - 1 : n);
-    out.put(d, n + 1);
+    out.put_blocks(d, n + 1, sizeof d);
 }
 
-void put_part(const Part &p, TextOut &out) { out.put(p.text, p.len); }
+void put_part(const Part &p, TextOut &out) { out.put_blocks(p.text, p.len, sizeof p.text); }
 
 } // namespace
 

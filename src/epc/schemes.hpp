@@ -40,6 +40,17 @@ struct Field {
     const char *name;
 };
 
+// "urn:epc:tag:sgtin-96:", whole, in a fixed array the URI writer copies in whole blocks.
+struct UriPrefix {
+    char text[32] = {};
+    std::uint8_t len = 0;
+    constexpr UriPrefix(const char *head, const char *name) {
+        for (; *head; ++head) text[len++] = *head;
+        for (; *name; ++name) text[len++] = *name;
+        text[len++] = ':';
+    }
+};
+
 enum class Gs1Form : std::uint8_t { None, Sgtin, Sscc, Sgln, Grai, Giai, Gsrn, Gsrnp, Gdti, Cpi, Sgcn, Itip };
 
 struct Scheme {
@@ -54,6 +65,8 @@ struct Scheme {
     Gs1Form gs1;
     std::uint8_t field_count;
     std::array<Field, 5> fields;
+    UriPrefix tag_prefix{"urn:epc:tag:", tag_name};
+    UriPrefix id_prefix{"urn:epc:id:", id_name};
 };
 
 constexpr int scheme_count = 21;

@@ -26,7 +26,7 @@ void put_fields(const Parts &in, TextOut &out) {
         if (i) out.put('.');
         const Part &p = in.part[i];
         if (!is_text_kind(s.fields[i].kind)) {
-            out.put(p.text, p.len);
+            out.put_blocks(p.text, p.len, sizeof p.text);
             continue;
         }
         for (unsigned j = 0; j < p.len; ++j) {
@@ -44,10 +44,12 @@ void put_fields(const Parts &in, TextOut &out) {
 
 } // namespace
 
-void format_uris(const Parts &in, TextOut &pure, TextOut &tag) {
-    tag.put("urn:epc:tag:", 12);
-    tag.put(in.scheme->tag_name);
-    tag.put(':');
+void format_uris(const Parts &in, TextOut &pure_out, TextOut &tag_out) {
+    // Local copies, which the compiler keeps in registers: through the references, every
+    // character stored would make it store and reload the length.
+    TextOut tag = tag_out, pure = pure_out;
+    const UriPrefix &tag_prefix = in.scheme->tag_prefix, &id_prefix = in.scheme->id_prefix;
+    tag.put_blocks(tag_prefix.text, tag_prefix.len, sizeof tag_prefix.text);
     if (in.filter >= 0) {
         char digits[4];
         tag.put(digits, format_decimal(static_cast<unsigned>(in.filter), 0, digits));
@@ -57,11 +59,11 @@ void format_uris(const Parts &in, TextOut &pure, TextOut &tag) {
     put_fields(in, tag);
     // The pure identity URI ends as the tag URI does and is shorter: it cannot fit where the tag
     // URI did not.
-    pure.put("urn:epc:id:", 11);
-    pure.put(in.scheme->id_name);
-    pure.put(':');
-    pure.put(tag.data() + fields, tag.size() - fields);
+    pure.put_blocks(id_prefix.text, id_prefix.len, sizeof id_prefix.text);
+    pure.put_blocks(tag.data() + fields, tag.size() - fields, tag.capacity() - fields);
     if (tag.overflowed()) pure.overflow();
+    tag_out = tag;
+    pure_out = pure;
 }
 
 int parse_scheme(const char *uri, const char *prefix, const Scheme *&scheme, const char *&body) {
