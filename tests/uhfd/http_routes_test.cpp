@@ -1,7 +1,13 @@
 // The console's route table and its gate, in process: which Host names are answered, which
 // route a request reaches, and that the token is asked before a handler sees anything. And the
-// judgement that drops a stream whose client stopped reading, on recorded samples.
+// judgement that drops a stream whose client stopped reading, on recorded samples, and the
+// look that sees a client that left, on a real loopback connection.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "http/routes.hpp"
 #include "http/stream_watch.hpp"
@@ -198,6 +204,49 @@ INSTANTIATE_TEST_SUITE_P(Table, Judge, ::testing::Values(
     // Without the window a client that acknowledges is given the benefit of the doubt.
     JudgeRow{"NoWindowAcknowledging", samples({{0, 0, 0}, {1000, 0, 0}, {2000, 0, 0}, {3000, 0, 0}, {4000, 0, 0}, {5000, 0, 0}}, false), false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A connected loopback pair: the server's end (accepted) and the client's.
+struct Connection {
+    int server = -1, client = -1;
+    Connection() {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 1) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            ::close(listener);
+            return;
+        }
+        client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) server = ::accept(listener, nullptr, nullptr);
+        ::close(listener);
+    }
+    ~Connection() {
+        if (server >= 0) ::close(server);
+        if (client >= 0) ::close(client);
+    }
+};
+
+// A client that closes its end has left at the next look, with nothing written to it since; one
+// that is still there, reading nothing because nothing came, is kept.
+TEST(StreamWatchLook, AClientThatClosedHasLeftAndAnIdleOneIsKept) {
+    Connection c;
+    ASSERT_GE(c.server, 0);
+    StreamWatch watch(c.server);
+    const auto t0 = StreamWatch::Clock::now();
+    EXPECT_TRUE(watch.keeping_up(t0));
+    EXPECT_TRUE(watch.keeping_up(t0 + std::chrono::seconds(6)));
+    EXPECT_FALSE(watch.client_left());
+    ::close(c.client);
+    c.client = -1;
+    pollfd hangup{c.server, POLLRDHUP, 0};
+    ASSERT_EQ(::poll(&hangup, 1, 5000), 1) << "the client's FIN never came";
+    EXPECT_FALSE(watch.keeping_up(t0 + std::chrono::seconds(7)));
+    EXPECT_TRUE(watch.client_left());
+    EXPECT_EQ(watch.verdict(), "closed the connection");
+}
 
 }  // namespace
 }  // namespace uhfd::http

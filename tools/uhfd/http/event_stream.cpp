@@ -66,6 +66,7 @@ void run_event_stream(Hub& hub, GatewayRef& gateway, const std::shared_ptr<Mailb
         if (now >= next_look) {
             next_look = now + kLook;
             if (!out.keeping_up()) {
+                if (out.client_left()) return;  // gone by itself: nothing to log or count
                 log::info("console: dropped an event stream whose client " + out.verdict());
                 hub.count_drop();
                 return;

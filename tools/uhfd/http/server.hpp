@@ -47,6 +47,7 @@ public:
     // a second, written or not.
     bool keeping_up() { return watch_.keeping_up(StreamWatch::Clock::now()); }
     const std::string& verdict() const { return watch_.verdict(); }
+    bool client_left() const { return watch_.client_left(); }
 
 private:
     mg_connection* conn_;

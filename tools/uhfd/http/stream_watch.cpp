@@ -43,6 +43,15 @@ bool StreamWatch::keeping_up(Clock::time_point now) {
     tcp_info info{};
     socklen_t len = sizeof info;
     if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return true;
+    // A client that closed its end (a tab closed or navigated away, an aborted fetch) is gone
+    // now; a write would tell only at the next keep-alive or the one after it, half a minute on.
+    // An event-stream client sends nothing after its request, so its FIN means it left.
+    constexpr std::uint8_t kClose = 7, kCloseWait = 8;  // the kernel's TCP states (net/tcp_states.h)
+    if (info.tcpi_state == kCloseWait || info.tcpi_state == kClose) {
+        left_ = true;
+        verdict_ = "closed the connection";
+        return false;
+    }
     Sample x;
     x.at = now;
     if (len >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked) x.acked = info.tcpi_bytes_acked;

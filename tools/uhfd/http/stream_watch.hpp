@@ -12,6 +12,8 @@
 // stalled console stream (about 1.7 KB/s) shows 0.6, in steps of the window's scale (1 KB). A
 // reader's window does not fall at all, so the bound sits well below that.
 //
+// A client that closed its end of the connection is gone at the next look, written to or not.
+//
 // Linux only (TCP_INFO, SIOCOUTQ); where the kernel does not report the peer's window, only the
 // second test applies and each write's own timeout does the rest.
 #pragma once
@@ -38,6 +40,8 @@ public:
     bool keeping_up(Clock::time_point now);
     // Why keeping_up() said no.
     const std::string& verdict() const { return verdict_; }
+    // Whether it said no because the client closed the connection: it left, nobody dropped it.
+    bool client_left() const { return left_; }
 
     struct Sample {
         Clock::time_point at;
@@ -53,6 +57,7 @@ private:
     int fd_;
     std::deque<Sample> samples_;
     std::string verdict_;
+    bool left_ = false;
 };
 
 // The socket of the accepted connection from `peer_addr`:`peer_port` on local port `local_port`, or -1.
