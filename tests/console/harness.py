@@ -214,9 +214,13 @@ def hex_of(text):
     return text.encode().hex().upper()
 
 
+# No back-forward cache: the tests decide when a page is gone, and a page the browser keeps
+# frozen there would keep its shared worker, and the worker's stream, frozen too (the console
+# serves its page as no-store, which keeps it out of that cache; this makes sure).
 CHROME_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--disable-default-apps", "--disable-extensions", "--window-size=1280,1000"]
+                "--disable-default-apps", "--disable-extensions", "--window-size=1280,1000",
+                "--disable-features=BackForwardCache"]
 
 
 def chromium(profile_dir):

@@ -53,6 +53,9 @@ class Api(unittest.TestCase):
                 self.assertEqual(status, 200)
                 self.assertTrue(headers["content-type"].startswith(kind), headers)
                 self.assertGreater(len(body), 100)
+                # The page is never stored (a stored page may be kept frozen in the browser's
+                # back-forward cache with its stream open); its files are revalidated.
+                self.assertEqual(headers["cache-control"], "no-store" if kind == "text/html" else "no-cache")
 
     def test_every_answer_carries_the_security_headers_and_allows_no_other_origin(self):
         for method, path, body in [("GET", "/", None), ("GET", "/api/readers", None), ("GET", "/nothing", None),

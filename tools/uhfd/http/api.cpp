@@ -26,7 +26,11 @@ Reply asset(const Request& req) {
     Reply r;
     r.content_type = std::string(a->content_type);
     r.body = std::string(a->body);
-    r.headers.emplace_back("Cache-Control", "no-cache");
+    // The page itself is never stored: a browser keeps a stored page, frozen, in its back-forward
+    // cache after the user leaves it, and with it the shared worker's event stream, open and
+    // unread, until the cache lets go. Its scripts and styles are revalidated.
+    const bool page = r.content_type.rfind("text/html", 0) == 0;
+    r.headers.emplace_back("Cache-Control", page ? "no-store" : "no-cache");
     return r;
 }
 
