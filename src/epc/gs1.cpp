@@ -9,7 +9,7 @@ namespace {
 // the reference whose first digit moves to the front when `lead_from_ref` (the GTIN's
 // indicator, the SSCC's extension digit).
 void put_key(const Parts &in, const char *lead, bool lead_from_ref, TextOut &out) {
-    char d[32] = {};  // 19 digits at most; the rest lets the copies move whole blocks
+    char d[32] = {};  // a key and its check digit; the room past them lets the copies move whole blocks
     unsigned n = 0;
     for (; lead && *lead; ++lead) d[n++] = *lead;
     const Part &company = in.part[0], &ref = in.part[1];

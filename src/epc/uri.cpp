@@ -44,10 +44,7 @@ void put_fields(const Parts &in, TextOut &out) {
 
 } // namespace
 
-void format_uris(const Parts &in, TextOut &pure_out, TextOut &tag_out) {
-    // Local copies, which the compiler keeps in registers: through the references, every
-    // character stored would make it store and reload the length.
-    TextOut tag = tag_out, pure = pure_out;
+void format_uris(const Parts &in, TextOut &pure, TextOut &tag) {
     const UriPrefix &tag_prefix = in.scheme->tag_prefix, &id_prefix = in.scheme->id_prefix;
     tag.put_blocks(tag_prefix.text, tag_prefix.len, sizeof tag_prefix.text);
     if (in.filter >= 0) {
@@ -62,8 +59,6 @@ void format_uris(const Parts &in, TextOut &pure_out, TextOut &tag_out) {
     pure.put_blocks(id_prefix.text, id_prefix.len, sizeof id_prefix.text);
     pure.put_blocks(tag.data() + fields, tag.size() - fields, tag.capacity() - fields);
     if (tag.overflowed()) pure.overflow();
-    tag_out = tag;
-    pure_out = pure;
 }
 
 int parse_scheme(const char *uri, const char *prefix, const Scheme *&scheme, const char *&body) {
