@@ -86,6 +86,12 @@ RequestLayout bit_counted(const std::uint8_t *block);
 // byte 2; header 4: count in byte 3; header 5: big-endian count in bytes 3-4.
 template <std::size_t Header>
 RequestLayout word_counted(const std::uint8_t *block);
+template <>
+RequestLayout word_counted<3>(const std::uint8_t *block);
+template <>
+RequestLayout word_counted<4>(const std::uint8_t *block);
+template <>
+RequestLayout word_counted<5>(const std::uint8_t *block);
 
 // Bytes 0-1 are a big-endian bit count: 5 + ceil(bits / 8) bytes.
 RequestLayout custom_block(const std::uint8_t *block);
