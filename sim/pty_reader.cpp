@@ -8,17 +8,14 @@
 #include <cerrno>
 #include <system_error>
 
+#include "sim/descriptor.hpp"
+
 namespace uhfsim {
 
 namespace {
 
 [[noreturn]] void throw_errno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
-}
-
-void close_fd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
 }
 
 }  // namespace

@@ -13,17 +13,14 @@
 #include <exception>
 #include <system_error>
 
+#include "sim/descriptor.hpp"
+
 namespace uhfsim {
 
 namespace {
 
 [[noreturn]] void throw_errno(int err, const std::string& what) {
     throw std::system_error(err, std::generic_category(), what);
-}
-
-void close_fd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
 }
 
 }  // namespace

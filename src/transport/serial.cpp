@@ -27,7 +27,7 @@ speed_t line_speed(int baud) {
     }
 }
 
-int open_error(int err) {
+int errno_open_error(int err) {
     switch (err) {
     case ENOENT:
     case ENOTDIR:
@@ -60,11 +60,11 @@ OpenResult SerialTransport::open(const char *path, int baud) {
     // Only a character device can be a serial port; anything else is refused before it is
     // opened, so a FIFO or a file is never read or written.
     struct stat st {};
-    if (::stat(path, &st) != 0) return {open_error(errno), errno};
+    if (::stat(path, &st) != 0) return {errno_open_error(errno), errno};
     if (!S_ISCHR(st.st_mode)) return {UHF_ERR_NOT_TERMINAL, S_ISDIR(st.st_mode) ? EISDIR : ENOTTY};
 
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {open_error(errno), errno};
+    if (fd < 0) return {errno_open_error(errno), errno};
     auto fail = [fd](int code, int cause) {
         ::close(fd);
         return OpenResult{code, cause};

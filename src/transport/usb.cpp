@@ -54,7 +54,7 @@ int transfer_result(int status) {
 
 void LIBUSB_CALL on_transfer_done(libusb_transfer *t) { *static_cast<int *>(t->user_data) = 1; }
 
-int open_error(int r) {
+int usb_open_error(int r) {
     switch (r) {
     case LIBUSB_ERROR_ACCESS: return UHF_ERR_ACCESS;
     case LIBUSB_ERROR_BUSY: return UHF_ERR_BUSY;
@@ -210,15 +210,15 @@ OpenResult UsbTransport::open(const UsbSelector &which) {
     held_address_ = address;
 
     libusb_device_handle *handle = nullptr;
-    if ((r = libusb_open(device_, &handle)) < 0) return fail(open_error(r), r);
+    if ((r = libusb_open(device_, &handle)) < 0) return fail(usb_open_error(r), r);
     handle_ = handle;
     if (bind_.handle != nullptr) *bind_.handle = handle;
     // A kernel driver bound to the interface would make the claim fail with "busy". Where the
     // platform cannot detach, the answer is "not supported" and nothing changes.
     libusb_set_auto_detach_kernel_driver(handle_, 1);
     libusb_reset_device(handle_);
-    if ((r = libusb_set_configuration(handle_, usb::kConfiguration)) < 0) return fail(open_error(r), r);
-    if ((r = libusb_claim_interface(handle_, usb::kInterface)) < 0) return fail(open_error(r), r);
+    if ((r = libusb_set_configuration(handle_, usb::kConfiguration)) < 0) return fail(usb_open_error(r), r);
+    if ((r = libusb_claim_interface(handle_, usb::kInterface)) < 0) return fail(usb_open_error(r), r);
     claimed_ = true;
     // A link's exchanges allocate nothing: the one transfer they use is made here.
     if (cancel_fd >= 0) {

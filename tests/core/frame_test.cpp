@@ -137,7 +137,7 @@ TEST_P(Decode, UsbCodes) {
     EXPECT_EQ(o.detail, GetParam().usb.detail);
 }
 
-constexpr int K = uhf::kKeepDetail;
+constexpr int kKeep = uhf::kKeepDetail;
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, Decode,
@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"AddressMissing", cut(good_reply(), 2), {238, 111}, {238, 111}, false},
         DecodeRow{"CommandMissing", cut(good_reply(), 3), {239, 112}, {239, 112}, false},
         // USB checks the echo at once, before the status byte; serial only after the end pair.
-        DecodeRow{"OtherCommand", {0x10, 0x01, 0x07, 0x29, 0x00, 0x00, 0x00, 0x2E, 0x10, 0x02}, {254, K}, {237, 112}, true},
+        DecodeRow{"OtherCommand", {0x10, 0x01, 0x07, 0x29, 0x00, 0x00, 0x00, 0x2E, 0x10, 0x02}, {254, kKeep}, {237, 112}, true},
         DecodeRow{"StatusMissing", cut(good_reply(), 4), {240, 112}, {240, 112}, false},
         DecodeRow{"LengthMissing", cut(good_reply(), 6), {241, 113}, {241, 113}, true},
         DecodeRow{"LengthOver2048", {0x10, 0x01, 0x07, 0x28, 0x00, 0x08, 0x01}, {241, 113}, {241, 113}, true},
@@ -159,9 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow{"EndFirstWrong", with(good_reply(), 10, 0x11), {245, 118}, {245, 118}, true},
         DecodeRow{"EndLastMissing", cut(good_reply(), 11), {246, 117}, {246, 117}, true},
         DecodeRow{"EndLastWrong", with(good_reply(), 11, 0x03), {247, 118}, {247, 118}, true},
-        DecodeRow{"OtherAddress", {0x10, 0x01, 0x03, 0x28, 0x00, 0x00, 0x00, 0x2B, 0x10, 0x02}, {253, K}, {253, K}, true},
+        DecodeRow{"OtherAddress", {0x10, 0x01, 0x03, 0x28, 0x00, 0x00, 0x00, 0x2B, 0x10, 0x02}, {253, kKeep}, {253, kKeep}, true},
         // Broadcast repliers pass on the serial line only.
-        DecodeRow{"BroadcastReplier", {0x10, 0x01, 0xFF, 0x28, 0x00, 0x00, 0x00, 0xD7, 0x10, 0x02}, {0, 0}, {253, K}, true},
+        DecodeRow{"BroadcastReplier", {0x10, 0x01, 0xFF, 0x28, 0x00, 0x00, 0x00, 0xD7, 0x10, 0x02}, {0, 0}, {253, kKeep}, true},
         // Serial: a 0x10 in the doubled region whose partner is not 0x10 fails that field.
         DecodeRow{"LoneDleInData", {0x10, 0x01, 0x07, 0x28, 0x00, 0x00, 0x01, 0x10, 0x05, 0x2E, 0x10, 0x02}, {241, 114}, {0, 0}, true},
         DecodeRow{"StatusIsDle", {0x10, 0x01, 0x07, 0x28, 0x10, 0x10, 0x00, 0x00, 0x2F, 0x10, 0x02}, {0, 0}, {0, 0}, true}),

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "sim/pty_reader.hpp"
+#include "serve_cases.hpp"
 #include "sim_test_util.hpp"
 #include "support/eventually.hpp"
 
@@ -21,10 +22,9 @@ namespace {
 using namespace std::chrono_literals;
 using simtest::bytes;
 using uhfsim::Action;
+using simtest::kReply;
+using simtest::kRequest;
 using uhfsim::PtyReader;
-
-const auto kRequest = bytes("10 01 05 02 00 07 10 02");
-const auto kReply = bytes("10 01 05 02 00 00 00 07 10 02");
 
 class RawSlave {
 public:

@@ -17,7 +17,7 @@ uhfd::Publisher::Options v5(int port) {
     return o;
 }
 
-void add(uhfd::DiskQueue& q, const std::string& reader) {
+void add_event(uhfd::DiskQueue& q, const std::string& reader) {
     q.append(reader, "test/gw/" + reader + "/events",
              [](const uhfd::DiskQueue::Sequence& s) { return R"({"seq":)" + std::to_string(s.seq) + "}"; });
 }
@@ -36,7 +36,7 @@ TEST(BrokerRefusal, RefusedEventsAreCountedAndNeverHoldBackTheRest) {
     gwtest::Subscriber sub(d, broker.port(), {"test/#"}, "refusal-sub");
     {
         uhfd::DiskQueue q(d.file("q"), 1000);
-        for (int i = 0; i < 60; ++i) add(q, i % 2 ? "b" : "a");
+        for (int i = 0; i < 60; ++i) add_event(q, i % 2 ? "b" : "a");
         uhfd::Publisher p(v5(broker.port()), q);
         p.start();
         ASSERT_TRUE(gwtest::eventually([&] { return q.depth() == 0; }, 15s)) << q.depth();
@@ -52,7 +52,7 @@ TEST(BrokerRefusal, RefusedEventsAreCountedAndNeverHoldBackTheRest) {
     uhfd::DiskQueue q(d.file("q"), 1000);
     EXPECT_EQ(q.depth(), 0u);
     EXPECT_EQ(q.rejected(), 30u);
-    add(q, "a");
+    add_event(q, "a");
     uhfd::Publisher p(v5(broker.port()), q);
     p.start();
     ASSERT_TRUE(gwtest::eventually([&] { return sub.on("test/gw/a/events").size() > before; }, 10s));
@@ -72,12 +72,12 @@ TEST(BrokerRefusal, AFullDiskLosesNoLiveEventWhileTheBrokerIsUp) {
     p.start();
     ASSERT_TRUE(gwtest::eventually([&] { return p.stats().connected; }, 10s));
     disk.refuse = ENOSPC;
-    for (int i = 0; i < 26; ++i) add(q, "a");
+    for (int i = 0; i < 26; ++i) add_event(q, "a");
     EXPECT_TRUE(gwtest::eventually([&] { return distinct(sub, "test/gw/a/events") == 26; }, 10s));
     EXPECT_TRUE(gwtest::eventually([&] { return q.depth() == 0; }, 5s));
     EXPECT_EQ(q.dropped(), 0u);
     disk.refuse = 0;
-    add(q, "a");
+    add_event(q, "a");
     EXPECT_TRUE(gwtest::eventually([&] { return distinct(sub, "test/gw/a/events") == 27; }, 10s));
 }
 
@@ -88,9 +88,9 @@ TEST(BrokerRefusal, AFullDiskWithTheBrokerAwayCountsEveryGap) {
     gwtest::Subscriber sub(d, broker.port(), {"test/#"}, "away-sub");
     qtest::FullDisk disk;
     uhfd::DiskQueue q(d.file("q"), 1000, {.memory_records = 10, .io = &disk});
-    add(q, "a");  // written
+    add_event(q, "a");  // written
     disk.refuse = ENOSPC;
-    for (int i = 0; i < 15; ++i) add(q, "a");  // 10 in memory, 5 dropped
+    for (int i = 0; i < 15; ++i) add_event(q, "a");  // 10 in memory, 5 dropped
     EXPECT_EQ(q.dropped(), 5u);
     disk.refuse = 0;
     uhfd::Publisher p(v5(broker.port()), q);

@@ -17,7 +17,7 @@ uhfd::Publisher::Options options(int port) {
     return o;
 }
 
-void add(uhfd::DiskQueue& q, int n) {
+void add_events(uhfd::DiskQueue& q, int n) {
     for (int i = 0; i < n; ++i)
         q.append("r", "test/gw/r/events",
                  [](const uhfd::DiskQueue::Sequence& s) { return R"({"seq":)" + std::to_string(s.seq) + "}"; });
@@ -42,7 +42,7 @@ TEST(Publisher, DeliversWhatWasQueuedBeforeItStartedInOrder) {
     gwtest::Broker broker(d);
     gwtest::Subscriber sub(d, broker.port(), {"test/#"}, "sub-a");
     uhfd::DiskQueue q(d.file("q"), 1000);
-    add(q, 200);
+    add_events(q, 200);
     uhfd::Publisher p(options(broker.port()), q);
     p.start();
     ASSERT_TRUE(gwtest::eventually([&] { return sequences(sub).size() == 200; }, 10s)) << sequences(sub).size();
@@ -57,12 +57,12 @@ TEST(Publisher, EventsOfABrokerOutageArriveAfterItInOrder) {
     uhfd::DiskQueue q(d.file("q"), 1000);
     uhfd::Publisher p(options(broker.port()), q);
     p.start();
-    add(q, 10);
+    add_events(q, 10);
     ASSERT_TRUE(gwtest::eventually([&] { return sequences(*sub).size() == 10; }, 10s));
     ASSERT_TRUE(gwtest::eventually([&] { return q.depth() == 0; }, 5s));
     broker.stop();
     ASSERT_TRUE(gwtest::eventually([&] { return !p.stats().connected; }, 10s));
-    add(q, 40);  // while the broker is away: kept, whatever was tried meanwhile
+    add_events(q, 40);  // while the broker is away: kept, whatever was tried meanwhile
     EXPECT_EQ(q.depth(), 40u);
     const auto before = sequences(*sub);
     broker.start();
@@ -167,7 +167,7 @@ TEST(Publisher, StopsInTimeThoughTheBrokerNameDoesNotResolve) {
     o.broker.host = "broker.invalid";
     uhfd::Publisher p(o, q);
     p.start();
-    add(q, 3);
+    add_events(q, 3);
     const auto t0 = std::chrono::steady_clock::now();
     p.stop(200ms);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);

@@ -14,17 +14,13 @@ namespace {
 
 using uhfd::DiskQueue;
 using qtest::add;
+using qtest::kRecord;
+using qtest::only_segment;
 
 std::vector<std::string> payloads(const std::vector<std::pair<DiskQueue::Ticket, DiskQueue::Record>>& batch) {
     std::vector<std::string> out;
     for (const auto& [ticket, rec] : batch) out.push_back(rec.payload);
     return out;
-}
-
-std::string only_segment(const gwtest::ScratchDir& d) {
-    for (const auto& e : gwtest::fs::directory_iterator(d.path() / "q"))
-        if (e.path().extension() == ".seg") return e.path();
-    return {};
 }
 
 TEST(QueueBatch, KeepsOrderAndSizeAcrossSegmentsAndMemory) {
@@ -60,7 +56,6 @@ struct Spoiled {
     std::size_t at;
     std::uint64_t lost_seq;
 };
-constexpr std::size_t kRecord = 37;
 const Spoiled kSpoiled[] = {
     {"FirstRecordLength", 0, 1},
     {"MiddleRecordBody", 2 * kRecord + 30, 3},

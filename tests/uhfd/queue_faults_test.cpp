@@ -15,10 +15,9 @@ namespace {
 using uhfd::DiskQueue;
 using namespace std::chrono_literals;
 using qtest::add;
+using qtest::kRecord;
+using qtest::only_segment;
 using qtest::take_all;
-
-// Five records of key "a", "payload:1".."payload:5", 37 bytes each: 24 header, key, topic, payload.
-constexpr std::size_t kRecord = 37;
 
 struct Damage {
     const char* name;
@@ -43,12 +42,6 @@ const Damage kSegmentDamage[] = {
 const Damage kStateDamage[] = {
     {"StateFile", "state", 20, 0x01, 0},
 };
-
-std::string only_segment(const gwtest::ScratchDir& d) {
-    for (const auto& e : gwtest::fs::directory_iterator(d.path() / "q"))
-        if (e.path().extension() == ".seg") return e.path();
-    return {};
-}
 
 void flip(const std::string& path, std::size_t at, unsigned char mask) {
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);

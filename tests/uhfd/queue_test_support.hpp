@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "disk_queue.hpp"
+#include "harness.hpp"
 #include "publisher.hpp"
 
 namespace qtest {
@@ -29,6 +30,17 @@ inline uhfd::Publisher::Options loopback_broker(int port, const std::string& cli
 
 inline std::uint64_t add(uhfd::DiskQueue& q, const std::string& key, const std::string& body = "x") {
     return q.append(key, "t/" + key, [&](const uhfd::DiskQueue::Sequence& s) { return body + ":" + std::to_string(s.seq); });
+}
+
+// The length of each record `add(q, "a", "payload")` writes while the sequence has one digit:
+// a 24-byte header, the key, the topic and the payload.
+constexpr std::size_t kRecord = 37;
+
+// The one segment file of a queue kept in `d`/q.
+inline std::string only_segment(const gwtest::ScratchDir& d) {
+    for (const auto& e : gwtest::fs::directory_iterator(d.path() / "q"))
+        if (e.path().extension() == ".seg") return e.path();
+    return {};
 }
 
 inline std::vector<std::string> take_all(uhfd::DiskQueue& q, bool ack) {

@@ -18,7 +18,7 @@ using uhfd::ReaderWorker;
 const std::vector<std::string> kField{"3074257BF7194E4000001A85", "3074257BF7194E4000001A86", "3034257BF7D08FC000000001",
                                       "3114257BF4499602D2000000", "E2801160600002054D5A7B1F"};
 
-uhfd::ReaderConfig reader(const Sim& sim) {
+uhfd::ReaderConfig dock_reader(const Sim& sim) {
     uhfd::ReaderConfig c;
     c.name = "dock";
     c.device = sim.device();
@@ -35,7 +35,7 @@ uhfd::IdRule rule(const std::string& text) {
 }
 
 // Every event as its JSON, and the ids each round handed on.
-struct Heard {
+struct EventsAndRounds {
     std::mutex mu;
     std::vector<nlohmann::ordered_json> events;
     std::set<std::string> in_rounds;
@@ -74,13 +74,13 @@ TEST_F(TagRules, OnlyTheReadsTheFiltersKeepArriveOrReachTheRounds) {
     ASSERT_EQ(field(ctl, "add epc " + kField[2] + " rssi=-50 ant=1"), "ok " + kField[2]);  // another item
     ASSERT_EQ(field(ctl, "add epc " + kField[3] + " rssi=-50 ant=2"), "ok " + kField[3]);  // another antenna
     ASSERT_EQ(field(ctl, "add epc " + kField[4] + " rssi=-50 ant=1"), "ok " + kField[4]);  // not GS1
-    auto c = reader(sim);
+    auto c = dock_reader(sim);
     c.filter.include = {rule("urn:epc:pat:sgtin-96:*.0614141.812345.*"), rule("E280")};
     c.filter.exclude = {rule("urn:epc:pat:sgtin-96:3.0614141.812345.6790")};
     c.filter.rssi_min = -70;
     c.filter.antennas = {1};
     ASSERT_EQ(field(ctl, "set " + kField[4] + " rssi=-90"), "ok");  // under the floor, whatever the jitter
-    Heard heard;
+    EventsAndRounds heard;
     ReaderWorker w(c, {});
     w.subscribe([&](const uhfd::ReaderEvent& e) { heard.event(e); });
     w.subscribe_rounds([&](const ReaderWorker::RoundSeen& r) { heard.round(r); });
@@ -103,12 +103,12 @@ TEST_F(TagRules, OnlyTheReadsTheFiltersKeepArriveOrReachTheRounds) {
 // sequence as the arrival; the snapshot's tag is in "door-out" then.
 TEST_F(TagRules, ACrossoverToAnotherZoneIsOneMoved) {
     ASSERT_EQ(field(ctl, "add epc " + kField[3] + " rssi=-60 ant=1"), "ok " + kField[3]);
-    auto c = reader(sim);
+    auto c = dock_reader(sim);
     c.zones.names = {{1, "door-in"}, {2, "door-in"}, {3, "door-out"}};
     c.zones.window = std::chrono::milliseconds(1000);
     c.zones.hold = std::chrono::milliseconds(150);
     c.zones.min_rounds = 2;
-    Heard heard;
+    EventsAndRounds heard;
     ReaderWorker w(c, {});
     w.subscribe([&](const uhfd::ReaderEvent& e) { heard.event(e); });
     w.start();

@@ -13,8 +13,6 @@ namespace {
 
 constexpr std::size_t max_held_events = 1024;
 
-bool failed(const Error &e) { return e.code != StatusCode::M_Success; }
-
 Message response(const Message &request, const Error &status) {
   Message m = make_message(find_message(request.type)->response, request.id);
   m.params.push_back(llrp_status(status));

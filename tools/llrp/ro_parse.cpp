@@ -19,8 +19,6 @@ std::uint64_t num(const Parameter &p, std::string_view name) {
 }
 
 Error ok() { return {}; }
-bool failed(const Error &e) { return e.code != StatusCode::M_Success; }
-
 Error bad_field(std::uint16_t type, std::string_view name, std::string why,
                 StatusCode code = StatusCode::A_Invalid) {
   return parameter_fault(type, StatusCode::P_FieldError, std::move(why), field_number(type, name), code);

@@ -69,6 +69,9 @@ struct Error {
   std::optional<FieldFault> field;         // in the last parameter, or the message's own field
 };
 
+// Anything but success.
+inline bool failed(const Error &e) { return e.code != StatusCode::M_Success; }
+
 // The LLRPStatus parameter for an error (or for success: M_Success and an empty description).
 Parameter llrp_status(const Error &error);
 Parameter llrp_status(StatusCode code, std::string description);

@@ -13,7 +13,7 @@ constexpr std::size_t kWorkBytes = 7;
 
 // One catalogue command, checked and run as a request from outside would be.
 CommandResult run(uhf_link* link, int addr, const std::string& command, Json args, std::string& error) {
-    Request r = parse_request(Json{{"command", command}, {"args", std::move(args)}}.dump(), {command});
+    uhfd::Request r = parse_request(Json{{"command", command}, {"args", std::move(args)}}.dump(), {command});
     CommandResult res;
     if (!r.refusal.empty()) {
         error = command + ": " + r.refusal;
@@ -73,7 +73,7 @@ std::string parse_settings_change(const std::string& body, SettingsChange& out) 
             out.active_antenna = v.get<int>();
         } else if (k == "work_parameters") {
             // Checked by the catalogue, as the command itself would be.
-            const Request r = parse_request(Json{{"command", "Set_Work_Param"}, {"args", {v}}}.dump(), {"Set_Work_Param"});
+            const uhfd::Request r = parse_request(Json{{"command", "Set_Work_Param"}, {"args", {v}}}.dump(), {"Set_Work_Param"});
             if (!r.refusal.empty()) return "work_parameters: " + r.refusal;
             const auto& block = r.call.buffers[0];
             out.work_parameters.emplace(block.begin(), block.begin() + kWorkBytes);
