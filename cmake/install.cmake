@@ -126,6 +126,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/docs.cmake)
 #   sbin/uhfd
 #   lib/systemd/system/uhfd.service            (or UHF_SYSTEMD_UNIT_DIR)
 #   share/doc/uhfreader/uhfd.toml.example
+#   share/man/man8/uhfd.8                      its manual page
 if(TARGET uhfd)
   set(UHF_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the uhfd unit goes, relative to the prefix or absolute (systemd also reads /usr/local/lib/systemd/system)")
@@ -135,4 +136,5 @@ if(TARGET uhfd)
   configure_file(${PROJECT_SOURCE_DIR}/tools/uhfd/uhfd.service.in ${PROJECT_BINARY_DIR}/uhfd.service @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/uhfd.service DESTINATION ${UHF_SYSTEMD_UNIT_DIR} COMPONENT gateway)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/uhfd/uhfd.toml.example DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT gateway)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/uhfd.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT gateway)
 endif()

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "gateway_harness.hpp"
 
@@ -346,6 +348,30 @@ TEST(CheckConfig, ExitsTwoNamingLineAndKeyAndZeroWhenSound) {
     const auto good = dir.write("good.toml", "[gateway]\nid = \"gw\"\n");
     Process q({UHFD_PATH, "--check-config", good}, dir.file("o2"), dir.file("e2"));
     EXPECT_EQ(q.wait(10s), 0);
+}
+
+// The manual page names every option --help lists, the exit statuses and the signals.
+TEST(ManPage, NamesEveryOptionStatusAndSignal) {
+    std::ifstream f(UHFD_MAN);
+    ASSERT_TRUE(f);
+    std::stringstream page;
+    page << f.rdbuf();
+    std::string text = page.str();
+    for (std::size_t at; (at = text.find("\\-")) != std::string::npos;) text.erase(at, 1);  // roff's minus
+    ScratchDir dir;
+    Process help({UHFD_PATH, "--help"}, dir.file("o"), dir.file("e"));
+    ASSERT_EQ(help.wait(10s), 0);
+    std::istringstream words(help.out());
+    std::size_t options = 0;
+    for (std::string w; words >> w;) {
+        if (w.rfind("--", 0) != 0) continue;
+        w = w.substr(0, w.find_first_of(" :,"));
+        EXPECT_NE(text.find(w), std::string::npos) << w << " is not in the manual page";
+        ++options;
+    }
+    EXPECT_GE(options, 4u);
+    for (const char* item : {".B 0\n", ".B 1\n", ".B 2\n", ".B 3\n", "SIGTERM", "SIGHUP"})
+        EXPECT_NE(text.find(item), std::string::npos) << item;
 }
 
 }  // namespace
