@@ -20,10 +20,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using simtest::bytes;
-using uhfsim::Action;
 using simtest::kReply;
 using simtest::kRequest;
+using uhfsim::Action;
 using uhfsim::PtyReader;
 
 class RawSlave {

@@ -19,6 +19,7 @@ std::uint64_t num(const Parameter &p, std::string_view name) {
 }
 
 Error ok() { return {}; }
+
 Error bad_field(std::uint16_t type, std::string_view name, std::string why,
                 StatusCode code = StatusCode::A_Invalid) {
   return parameter_fault(type, StatusCode::P_FieldError, std::move(why), field_number(type, name), code);
